@@ -1,0 +1,1 @@
+"""Serialization of Vorn values; ``_textcodec`` prints and parses the text format."""

@@ -1,0 +1,1 @@
+"""Utilities for Vorn values; ``_sortkit`` orders and compares them natively."""
