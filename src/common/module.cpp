@@ -87,9 +87,10 @@ int run_exec(ModuleSetup* setup, PyObject* module) noexcept {
     return setup->exec(module, setup->globals);
 }
 
-int module_exec(PyObject* module) noexcept {
-    ModuleSetup* setup = setup_of(PyModule_GetDef(module));
-    if (!setup) return -1;
+}  // namespace
+
+int ModuleSetup::execute(PyObject* module) noexcept {
+    ModuleSetup* setup = this;
     if (setup->module) {
         if (setup->module == module) return 0;
         PyErr_Format(PyExc_RuntimeError,
@@ -108,17 +109,13 @@ int module_exec(PyObject* module) noexcept {
     return -1;
 }
 
-}  // namespace
-
 ModuleSetup::ModuleSetup(const char* short_name_, const char* full_name_, const char* doc,
                          int (*exec_)(PyObject*, PyObject*)) noexcept
     : def{}, short_name(short_name_), full_name(full_name_), exec(exec_) {
     static_assert(offsetof(ModuleSetup, def) == 0);
-    static PyModuleDef_Slot slots[] = {
-        {Py_mod_create, reinterpret_cast<void*>(module_create)},
-        {Py_mod_exec, reinterpret_cast<void*>(module_exec)},
-        {0, nullptr},
-    };
+    slots[0] = {Py_mod_create, reinterpret_cast<void*>(module_create)};
+    slots[1] = {0, nullptr};  // the execute slot, set by init_module
+    slots[2] = {0, nullptr};
     def.m_base = PyModuleDef_HEAD_INIT;
     def.m_name = short_name_;
     def.m_doc = doc;
@@ -126,8 +123,6 @@ ModuleSetup::ModuleSetup(const char* short_name_, const char* full_name_, const 
     def.m_methods = nullptr;
     def.m_slots = slots;
 }
-
-PyObject* ModuleSetup::init() noexcept { return PyModuleDef_Init(&def); }
 
 PyObject* lookup_global(PyObject* globals, PyObject* name) noexcept {
     PyObject* value = PyDict_GetItemWithError(globals, name);

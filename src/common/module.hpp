@@ -18,12 +18,27 @@ struct ModuleSetup {
     PyObject* globals = nullptr;  // its dict
     int64_t interpreter_id = -1;  // recorded by the first create step
 
+    PyModuleDef_Slot slots[3];
+
     ModuleSetup(const char* short_name, const char* full_name, const char* doc,
                 int (*exec)(PyObject* module, PyObject* globals)) noexcept;
 
-    // The module init function's result (multi-phase initialisation).
-    PyObject* init() noexcept;
+    // The execute step for `module`; 0, or -1 with an exception set.
+    int execute(PyObject* module) noexcept;
 };
+
+// The execute slot of one module: the interpreter may run it on any module object,
+// so it reaches its setup statically rather than through the module's definition.
+template <ModuleSetup& S>
+int execute_slot(PyObject* module) noexcept { return S.execute(module); }
+
+// The module init function's result (multi-phase initialisation):
+// `PyMODINIT_FUNC PyInit__x() { return vorn::init_module<setup>(); }`.
+template <ModuleSetup& S>
+PyObject* init_module() noexcept {
+    S.slots[1] = {Py_mod_exec, reinterpret_cast<void*>(execute_slot<S>)};
+    return PyModuleDef_Init(&S.def);
+}
 
 // Looks `name` up in `globals`, then in the built-ins; NameError when neither has it.
 // Returns a new reference, or null with an exception set.

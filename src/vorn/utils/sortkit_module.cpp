@@ -106,4 +106,4 @@ ModuleSetup module_setup{"_sortkit", kModuleName, kDoc, exec_sortkit};
 
 }  // namespace vorn::sortkit
 
-PyMODINIT_FUNC PyInit__sortkit() { return vorn::sortkit::module_setup.init(); }
+PyMODINIT_FUNC PyInit__sortkit() { return vorn::init_module<vorn::sortkit::module_setup>(); }
