@@ -1,0 +1,54 @@
+// The hooks the bridge installs on registries: pre-call, free, and the generic factory.
+#include "vorn/pfnlink.hpp"
+
+namespace vorn::pfnlink {
+
+CurrentCall& current_call() noexcept {
+    thread_local CurrentCall record;
+    return record;
+}
+
+void pre_call_hook(PlatformRegistry* registry, const char* name, VornType** type_args,
+                   size_t n_type_args) noexcept {
+    // No lock and no Python object: the runtime may call this from any thread.
+    CurrentCall& record = current_call();
+    record.registry = registry;
+    record.name = name;
+    record.type_args = type_args;
+    record.n_type_args = n_type_args;
+}
+
+PlatformFn python_generic_factory(VornType**, size_t) noexcept {
+    PyGILState_STATE gil = PyGILState_Ensure();
+    PyGILState_Release(gil);
+    return python_platform_fn;
+}
+
+void on_free_hook(PlatformRegistry* registry) noexcept {
+    PyGILState_STATE gil = PyGILState_Ensure();
+    {
+        Ref states = Ref::steal(global(str<"_dispatch_states">()));
+        Ref key = Ref::steal(PyLong_FromVoidPtr(registry));
+        Ref dropped;
+        if (states && key)
+            dropped = Ref::steal(PyObject_CallMethodObjArgs(states.get(), str<"pop">(), key.get(),
+                                                            Py_None, nullptr));
+        if (!dropped) report_unraisable("vorn._pfnlink._on_free_hook");
+    }
+    PyGILState_Release(gil);
+}
+
+void report_unraisable(const char* context) noexcept {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    Py_XINCREF(type);
+    Py_XINCREF(value);
+    Py_XINCREF(tb);
+    PyErr_Restore(type, value, tb);
+    PyErr_PrintEx(0);
+    Ref where = Ref::steal(PyUnicode_FromString(context));
+    PyErr_Restore(type, value, tb);
+    PyErr_WriteUnraisable(where.get() ? where.get() : Py_None);
+}
+
+}  // namespace vorn::pfnlink
