@@ -1,0 +1,14 @@
+"""Type stubs for vorn._pfnlink: the platform-function bridge of the Vorn C runtime.
+
+Its main entry point is C-only: `register_platform_functions`, exported in
+`__pyx_capi__` as a capsule named "void (PlatformRegistry *, PyObject *)"."""
+import asyncio as asyncio
+from typing import Any
+
+__pyx_capi__: dict[str, Any]
+_dispatch_states: dict[int, tuple[dict[bytes, tuple[Any, Any]], dict[bytes, tuple[Any, Any]],
+                                  dict[tuple[bytes, tuple[int, ...]], Any], list[Any]]]
+_event_loop: asyncio.AbstractEventLoop | None
+
+def clear_platform_state() -> None:
+    """Clear all platform function state. For testing."""
