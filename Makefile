@@ -6,8 +6,20 @@ PY        := $(VENV)/bin/python
 PIP       := $(PY) -m pip --disable-pip-version-check
 STAMP     := $(VENV)/.deps-installed
 PYTEST_ARGS ?=
+INSTALL_ARGS ?=
 
-.PHONY: all install demo test bench clean
+# Sanitizer build: its own venv and build folder, so it never mixes with the release one.
+ASAN_VENV      ?= .venv-asan
+ASAN_BUILD_DIR ?= build/asan
+ASAN_LIBS      := $$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)
+# Leak detection is off: the interpreter keeps many allocations alive until exit by design.
+ASAN_ENV       := LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc \
+                  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_init_order=1 \
+                  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+VALGRIND_TESTS ?= tests/test_scalar_orders.py tests/test_compare_builder.py tests/test_sort_key.py \
+                  tests/test_equal_composites.py tests/test_textcodec.py tests/test_pfnlink_calls.py
+
+.PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind
 
 all: install
 
@@ -19,7 +31,7 @@ $(STAMP):
 
 # Builds the extensions (incrementally, in $(BUILD_DIR)) and installs the package into the venv.
 install: $(STAMP)
-	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) ".[test]"
+	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) $(INSTALL_ARGS) ".[test]"
 
 demo: install
 	$(PY) examples/tour.py
@@ -30,5 +42,20 @@ test: install
 bench: install
 	$(PY) bench/run.py
 
+# The whole suite against modules built with AddressSanitizer and UBSan (-O0 -g).
+test-asan:
+	$(MAKE) install VENV=$(ASAN_VENV) BUILD_DIR=$(ASAN_BUILD_DIR) \
+	  INSTALL_ARGS="-Ccmake.define.VORN_SANITIZE=ON -Ccmake.build-type=Debug"
+	$(ASAN_ENV) $(ASAN_VENV)/bin/python -m pytest -q -x $(PYTEST_ARGS)
+
+# The whole suite under the interpreter's debug allocator (buffer overruns, misuse).
+test-debug-malloc: install
+	PYTHONMALLOC=debug $(PY) -m pytest -q $(PYTEST_ARGS)
+
+# A representative subset under valgrind; any invalid read or write fails the run.
+test-valgrind: install
+	PYTHONMALLOC=malloc valgrind -q --error-exitcode=99 --errors-for-leak-kinds=none \
+	  --leak-check=no $(PY) -m pytest -q -p no:faulthandler $(VALGRIND_TESTS) $(PYTEST_ARGS)
+
 clean:
-	rm -rf build $(VENV)
+	rm -rf build $(VENV) $(ASAN_VENV)
