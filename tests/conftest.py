@@ -1,9 +1,12 @@
-"""Shared test set-up: a hypothesis profile that keeps no example database in the repo."""
+"""Shared test set-up: a hypothesis profile that keeps no example database in the repo,
+and a fixture that proves a test released every runtime handle it made."""
 from __future__ import annotations
 
+import gc
 import os
 import sys
 
+import pytest
 from hypothesis import HealthCheck, settings
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -12,3 +15,14 @@ settings.register_profile(
     "vorn", database=None, deadline=None,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 settings.load_profile("vorn")
+
+
+@pytest.fixture
+def runtime_handles_balanced():
+    """Fails the test when live runtime type or value handles differ before and after."""
+    bridge = pytest.importorskip("vorn._vornc_bridge")
+    gc.collect()
+    before = bridge.live_handles()
+    yield
+    gc.collect()
+    assert bridge.live_handles() == before, "runtime handles leaked (types, values)"

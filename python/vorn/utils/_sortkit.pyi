@@ -7,10 +7,24 @@ from vorn.types.values import VornBlob as VornBlob, VornMatrix as VornMatrix, Vo
 _TypeCtx = MutableMapping[Any, Callable[..., Any]] | None
 
 class Comparer(Protocol):
-    def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> int: ...
+    """Made by cy_compare_for: -1, 0 or 1 as ``x`` sorts before, with or after ``y``
+    (Set, Dict, Ref, Variant and Recursive comparers may return a component's nonzero
+    result unchanged). ``ctx`` is the comparison context, a dict from id() of a
+    left-hand value to the id()s of the right-hand values it was paired with."""
+    def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> Any: ...
 
 class EqualityFunction(Protocol):
+    """Made by cy_equal_for: whether two values of its type are equal. Returns True or
+    False, or for Ref, Variant and Recursive types a component's result unchanged.
+    ``ctx`` is the comparison context, a dict from id() of a left-hand value to the
+    id()s of the right-hand values it was paired with; a recorded pair counts as equal."""
     def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> Any: ...
+
+class IdentityFunction(Protocol):
+    """Made by cy_is_for: whether two values of its type are the same value (containers
+    by object identity, scalars and Blobs by content, Structs and Variants member by
+    member). ``ctx`` is only passed on to the member functions."""
+    def __call__(self, x: Any, y: Any, ctx: Any = ..., /) -> Any: ...
 
 def cy_compare_bool(x: object, y: object) -> int: ...
 def cy_compare_int(x: object, y: object) -> int: ...
@@ -18,12 +32,23 @@ def cy_compare_float(x: object, y: object) -> int: ...
 def cy_compare_string(x: str | None, y: str | None) -> int: ...
 def cy_equal_float(x: object, y: object) -> bool: ...
 def cy_compare_for(type_val: Any, type_ctx: _TypeCtx = None) -> Comparer: ...
-def cy_equal_for(type_val: Any, type_ctx: _TypeCtx = None) -> EqualityFunction: ...
-def cy_is_for(type_val: Any, type_ctx: _TypeCtx = None) -> EqualityFunction: ...
+def cy_equal_for(type_val: Any, type_ctx: _TypeCtx = None) -> EqualityFunction:
+    """Create a type-specific equality function.
+
+    type_ctx maps recursive scope ids to their comparers.
+    """
+def cy_is_for(type_val: Any, type_ctx: _TypeCtx = None) -> IdentityFunction:
+    """Create an identity comparer for a given type.
+
+    type_ctx maps recursive scope ids to their comparers.
+    """
 def cy_make_vorn_key(type_val: Any) -> type[CyVornKey]: ...
 
 class CyVornKey:
-    """Key wrapper for Vorn values used in sorted() and SortedContainers."""
+    """Key wrapper for Vorn values used in sorted() and SortedContainers.
+
+    Orders, compares and hashes ``value`` by ``compare_fn(self.value, other.value)``;
+    order operators against a non-key raise TypeError, ``==`` against one is False."""
     @property
     def value(self) -> Any: ...
     def __init__(self, value: Any, compare_fn: Callable[[Any, Any], Any]) -> None: ...

@@ -1,8 +1,13 @@
-// CyVornKey: placeholder layout until the key class lands.
-#include "vorn/utils/builder_docs.hpp"
-#include "vorn/utils/sortkit.hpp"
+// CyVornKey: the key class that orders, compares and hashes a wrapped value by a
+// three-way comparer, with native rich comparison and pickling by layout checksum.
+#include "vorn/utils/sort_key.hpp"
+
+#include "common/args.hpp"
+#include "vorn/utils/compare_builders.hpp"
 
 #include <structmember.h>
+
+#include <memory>
 
 namespace vorn::sortkit {
 
@@ -10,20 +15,219 @@ PyTypeObject* key_type = nullptr;
 
 namespace {
 
-struct KeyObject {
-    PyObject_HEAD
-    PyObject* value;
-    PyObject* compare;
-};
+constexpr const char* kKeyDoc =
+    "Key wrapper for Vorn values used in sorted() and SortedContainers.\n"
+    "\n"
+    "    A single native class with its own rich comparison, replacing the Python class\n"
+    "    that make_vorn_key() creates at run time.\n"
+    "    ";
 
-PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "cy_make_vorn_key");
-    return nullptr;
+KeyObject* as_key(PyObject* o) noexcept { return reinterpret_cast<KeyObject*>(o); }
+
+// ---- Life cycle -------------------------------------------------------------------------
+
+PyObject* key_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    as_key(self)->value = Py_NewRef(Py_None);
+    as_key(self)->compare = Py_NewRef(Py_None);
+    return self;
 }
 
-PyObject* unpickle_impl(NativeFunction*, PyObject* const*) noexcept {
-    PyErr_SetString(PyExc_NotImplementedError, "__pyx_unpickle_CyVornKey");
-    return nullptr;
+const FunctionSpec init_params{"__init__", "CyVornKey.__init__", kModuleName, nullptr, 2, 2,
+                               {"value", "compare_fn"}, nullptr};
+
+int key_init(PyObject* self, PyObject* args, PyObject* kwds) noexcept {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    const Py_ssize_t nkw = kwds ? PyDict_GET_SIZE(kwds) : 0;
+    PyObject* values[2];
+    if (nkw == 0) {
+        if (parse_arguments(init_params, &PyTuple_GET_ITEM(args, 0), nargs, nullptr, values) < 0)
+            return -1;
+    } else {
+        // The parser takes the vectorcall layout: positional values, then keyword
+        // values named by a tuple. The dict and the tuple hold what it borrows.
+        std::unique_ptr<PyObject*[], decltype(&PyMem_Free)> stack(
+            PyMem_New(PyObject*, nargs + nkw), &PyMem_Free);
+        Ref kwnames = Ref::steal(PyTuple_New(nkw));
+        if (!stack || !kwnames) {
+            if (!stack) PyErr_NoMemory();
+            return -1;
+        }
+        for (Py_ssize_t i = 0; i < nargs; ++i) stack[i] = PyTuple_GET_ITEM(args, i);
+        Py_ssize_t pos = 0, k = 0;
+        PyObject *key, *value;
+        while (PyDict_Next(kwds, &pos, &key, &value)) {
+            PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
+            stack[nargs + k++] = value;
+        }
+        if (parse_arguments(init_params, stack.get(), nargs, kwnames.get(), values) < 0) return -1;
+    }
+    set_key_fields(self, values[0], values[1]);
+    return 0;
+}
+
+int key_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+    Py_VISIT(Py_TYPE(self));
+    Py_VISIT(as_key(self)->value);
+    Py_VISIT(as_key(self)->compare);
+    return 0;
+}
+
+int key_clear(PyObject* self) noexcept {
+    as_key(self)->code = KeyCode{};
+    Py_XSETREF(as_key(self)->value, Py_NewRef(Py_None));
+    Py_XSETREF(as_key(self)->compare, Py_NewRef(Py_None));
+    return 0;
+}
+
+void key_dealloc(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    PyObject_GC_UnTrack(self);
+    Py_CLEAR(as_key(self)->value);
+    Py_CLEAR(as_key(self)->compare);
+    type->tp_free(self);
+    Py_DECREF(type);  // instances of heap types own a reference to their type
+}
+
+// ---- Comparison and hashing -----------------------------------------------------------
+
+// self._compare(self.value, other.value). Our own comparers run through their C
+// entry. Python code run by the comparer may rebind either key, so the call holds
+// what it uses. New reference, or null.
+PyObject* call_comparer(PyObject* self, PyObject* other) noexcept {
+    Ref compare = Ref::borrow(as_key(self)->compare);
+    Ref x = Ref::borrow(as_key(self)->value);
+    Ref y = Ref::borrow(as_key(other)->value);
+    return call2(compare.get(), x.get(), y.get());
+}
+
+bool order_holds(int op, int sign) noexcept {
+    switch (op) {
+        case Py_LT: return sign < 0;
+        case Py_LE: return sign <= 0;
+        case Py_GT: return sign > 0;
+        case Py_GE: return sign >= 0;
+        case Py_EQ: return sign == 0;
+        default: return sign != 0;
+    }
+}
+
+// `result == 0` as the equality operators see it: 1 or 0, -1 with an exception set.
+// Exact ints and floats are tested natively; anything else by Python's `==`, whose
+// result object is handed back through `*eq_object` for `==` to return as it is.
+int equals_zero(PyObject* result, Ref* eq_object) noexcept {
+    if (PyLong_CheckExact(result)) return Py_SIZE(result) == 0;
+    if (PyFloat_CheckExact(result)) return PyFloat_AS_DOUBLE(result) == 0.0;
+    static PyObject* zero = PyLong_FromLong(0);  // the interpreter's cached 0, kept
+    if (!zero) return -1;
+    *eq_object = Ref::steal(PyObject_RichCompare(result, zero, Py_EQ));
+    return *eq_object ? PyObject_IsTrue(eq_object->get()) : -1;
+}
+
+PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
+    const bool equality = op == Py_EQ || op == Py_NE;
+    if (!Py_IS_TYPE(other, Py_TYPE(self)) && !is_key(other)) {
+        // A key equals no non-key; ordering against one is a type error.
+        if (equality) Py_RETURN_NOTIMPLEMENTED;
+        raise_argument_type("other", kKeyTypeName, other);
+        return nullptr;
+    }
+    const KeyCode& a = as_key(self)->code;
+    const KeyCode& b = as_key(other)->code;
+    int code_sign;
+    if (a.kind != kNoCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
+        return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
+    Ref result = Ref::steal(call_comparer(self, other));
+    if (!result) return nullptr;
+    int32_t sign;
+    if (small_int_value(result.get(), &sign)) return PyBool_FromLong(order_holds(op, sign));
+    if (equality) {
+        Ref eq_object;
+        int eq = equals_zero(result.get(), &eq_object);
+        if (eq < 0) return nullptr;
+        if (op == Py_EQ && eq_object) return eq_object.release();
+        return PyBool_FromLong(op == Py_EQ ? eq : !eq);
+    }
+    if (PyLong_CheckExact(result.get())) return PyBool_FromLong(order_holds(op, _PyLong_Sign(result.get())));
+    static PyObject* zero = PyLong_FromLong(0);
+    if (!zero) return nullptr;
+    return PyObject_RichCompare(result.get(), zero, op);
+}
+
+Py_hash_t key_hash(PyObject* self) noexcept {
+    Ref value = Ref::borrow(as_key(self)->value);
+    return PyObject_Hash(value.get());
+}
+
+// ---- Pickling ---------------------------------------------------------------------------
+
+PyObject* key_reduce(PyObject* self, PyObject*) noexcept {
+    KeyObject* k = as_key(self);
+    Ref state = Ref::steal(PyTuple_Pack(2, k->compare, k->value));
+    if (!state) return nullptr;
+    Ref dict = Ref::steal(PyObject_GetAttr(self, str<"__dict__">()));
+    if (!dict) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return nullptr;
+        PyErr_Clear();
+    }
+    bool separate_state;
+    int has_dict = dict ? PyObject_IsTrue(dict.get()) : 0;
+    if (has_dict < 0) return nullptr;
+    if (has_dict) {
+        Ref extra = Ref::steal(PyTuple_Pack(1, dict.get()));
+        if (!extra) return nullptr;
+        state = Ref::steal(PySequence_Concat(state.get(), extra.get()));
+        if (!state) return nullptr;
+        separate_state = true;
+    } else {
+        separate_state = k->compare != Py_None || k->value != Py_None;
+    }
+    Ref unpickle = Ref::steal(global(str<"__pyx_unpickle_CyVornKey">()));
+    if (!unpickle) return nullptr;
+    Ref checksum = Ref::steal(PyLong_FromLong(kLayoutChecksum));
+    if (!checksum) return nullptr;
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    if (separate_state) {
+        Ref args = Ref::steal(PyTuple_Pack(3, type, checksum.get(), Py_None));
+        if (!args) return nullptr;
+        return PyTuple_Pack(3, unpickle.get(), args.get(), state.get());
+    }
+    Ref args = Ref::steal(PyTuple_Pack(3, type, checksum.get(), state.get()));
+    if (!args) return nullptr;
+    return PyTuple_Pack(2, unpickle.get(), args.get());
+}
+
+PyObject* key_setstate(PyObject* self, PyObject* state) noexcept {
+    if (state == Py_None) {
+        PyErr_SetString(PyExc_TypeError,
+                        "cannot pass None into a C function argument that is declared 'not None'");
+        return nullptr;
+    }
+    if (!PyTuple_CheckExact(state)) {
+        PyErr_Format(PyExc_TypeError, "Expected %s, got %.200s", "tuple", Py_TYPE(state)->tp_name);
+        return nullptr;
+    }
+    if (restore_key_state(self, state) < 0) return nullptr;
+    Py_RETURN_NONE;
+}
+
+// Makes sure pickle and copy reach __reduce__ and __setstate__ of the class itself:
+// the class defines both and inherits object's __reduce_ex__, which defers to them.
+int prepare_pickling(PyTypeObject* type) noexcept {
+    PyObject* dict = type->tp_dict;
+    int ok = PyDict_GetItemWithError(dict, str<"__reduce__">()) &&
+             PyDict_GetItemWithError(dict, str<"__setstate__">());
+    if (ok) {
+        Ref ours = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), str<"__reduce_ex__">()));
+        Ref base = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(&PyBaseObject_Type),
+                                               str<"__reduce_ex__">()));
+        ok = ours && base && ours.get() == base.get();
+    }
+    if (ok) return 0;
+    if (!PyErr_Occurred())
+        PyErr_Format(PyExc_RuntimeError, "Unable to initialize pickling for %.200s", type->tp_name);
+    return -1;
 }
 
 PyMemberDef key_members[] = {
@@ -31,26 +235,71 @@ PyMemberDef key_members[] = {
     {nullptr, 0, 0, 0, nullptr},
 };
 
+PyMethodDef key_methods[] = {
+    {"__reduce__", key_reduce, METH_NOARGS, nullptr},
+    {"__setstate__", key_setstate, METH_O, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
 PyType_Slot key_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kKeyDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(key_new)},
+    {Py_tp_init, reinterpret_cast<void*>(key_init)},
+    {Py_tp_traverse, reinterpret_cast<void*>(key_traverse)},
+    {Py_tp_clear, reinterpret_cast<void*>(key_clear)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(key_dealloc)},
+    {Py_tp_richcompare, reinterpret_cast<void*>(key_richcompare)},
+    {Py_tp_hash, reinterpret_cast<void*>(key_hash)},
     {Py_tp_members, key_members},
+    {Py_tp_methods, key_methods},
     {0, nullptr},
 };
 
-PyType_Spec key_spec{"vorn.utils._sortkit.CyVornKey", sizeof(KeyObject), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, key_slots};
+PyType_Spec key_type_spec{kKeyTypeName, sizeof(KeyObject), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE | Py_TPFLAGS_HAVE_GC, key_slots};
 
 }  // namespace
 
-const FunctionSpec cy_make_vorn_key_spec{"cy_make_vorn_key", "cy_make_vorn_key", kModuleName,
-                                         kMakeVornKeyDoc, 1, 1, {"type_val"}, make_vorn_key_impl};
-const FunctionSpec unpickle_key_spec{"__pyx_unpickle_CyVornKey", "__pyx_unpickle_CyVornKey",
-                                     kModuleName, nullptr, 3, 3,
-                                     {"__pyx_type", "__pyx_checksum", "__pyx_state"}, unpickle_impl};
+void set_key_fields(PyObject* key, PyObject* value, PyObject* compare) noexcept {
+    KeyObject* k = as_key(key);
+    // The old references are released (which can run arbitrary code) only once the
+    // key is consistent again.
+    Ref old_value = Ref::steal(k->value);
+    Ref old_compare = Ref::steal(k->compare);
+    k->value = Py_NewRef(value);
+    k->compare = Py_NewRef(compare);
+    update_code(k);
+}
+
+int restore_key_state(PyObject* key, PyObject* state) noexcept {
+    const Py_ssize_t n = PyTuple_GET_SIZE(state);
+    for (Py_ssize_t i = 0; i < 2; ++i) {
+        if (i >= n) {
+            PyErr_SetString(PyExc_IndexError, "tuple index out of range");
+            return -1;
+        }
+        PyObject*& field = i == 0 ? as_key(key)->compare : as_key(key)->value;
+        Ref old = Ref::steal(field);
+        field = Py_NewRef(PyTuple_GET_ITEM(state, i));
+        update_code(as_key(key));
+    }
+    if (n <= 2) return 0;
+    PyObject* extra = PyTuple_GET_ITEM(state, 2);
+    int truth = PyObject_IsTrue(extra);
+    if (truth <= 0) return truth;
+    Ref dict = Ref::steal(PyObject_GetAttr(key, str<"__dict__">()));
+    if (!dict) return -1;
+    if (PyDict_CheckExact(dict.get())) return PyDict_Update(dict.get(), extra);
+    Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), str<"update">(), extra));
+    return r ? 0 : -1;
+}
 
 int make_key_type(PyObject* module) noexcept {
-    key_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&key_spec));
-    if (!key_type) return -1;
-    return PyObject_SetAttrString(module, "CyVornKey", reinterpret_cast<PyObject*>(key_type));
+    Ref type = Ref::steal(PyType_FromSpec(&key_type_spec));
+    if (!type) return -1;
+    key_type = reinterpret_cast<PyTypeObject*>(type.new_ref());  // kept for the process
+    if (PyObject_SetAttrString(module, "CyVornKey", type.get()) < 0) return -1;
+    return prepare_pickling(key_type);
 }
 
 }  // namespace vorn::sortkit

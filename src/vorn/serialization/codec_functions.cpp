@@ -1,0 +1,125 @@
+// _print_value, _print_type and _parse_value: the one-time runtime context, the
+// conversions to and from runtime handles, and every handle and printed buffer
+// released on every path.
+#include "vorn/serialization/textcodec.hpp"
+
+#include "common/args.hpp"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace vorn::textcodec {
+namespace {
+
+// The runtime context, made on the first call of any function and never freed. The
+// interpreter lock keeps it from being made twice.
+bool initialized = false;
+BuiltinRegistry* builtin_registry = nullptr;
+PlatformRegistry* platform_registry = nullptr;
+
+void ensure_init() noexcept {
+    if (initialized) return;
+    builtin_registry = builtin_registry_new();
+    vorn_register_all_builtins(builtin_registry);
+    platform_registry = platform_registry_new();
+    vorn_set_thread_context(platform_registry, builtin_registry);
+    vorn_type_of_type_init();
+    initialized = true;
+}
+
+// Owns one runtime handle, or a printed buffer, until the end of the scope.
+struct TypeHold {
+    VornType* p;
+    ~TypeHold() { vorn_type_release(p); }
+};
+struct ValueHold {
+    VornValue* p;
+    ~ValueHold() { vorn_value_release(p); }
+};
+struct TextHold {
+    char* p;
+    ~TextHold() { std::free(p); }
+};
+
+// The runtime's text, decoded strictly up to its first NUL.
+PyObject* decode(const char* text) noexcept {
+    return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "strict");
+}
+
+PyObject* parse_failed(PyObject* text) noexcept {
+    Ref shown = Ref::steal(PyUnicode_Substring(text, 0, 100));
+    if (!shown) return nullptr;
+    PyErr_Format(PyExc_ValueError, "vorn-c parse failed for: %U", shown.get());
+    return nullptr;
+}
+
+PyObject* print_value(NativeFunction*, PyObject* const* args) noexcept {
+    ensure_init();
+    TypeHold type{conversions.py_type_to_c(args[0])};
+    if (!type.p) return nullptr;
+    VornValue* value = conversions.py_value_to_c(args[1], type.p);
+    if (!value) return nullptr;
+    TextHold text{vorn_print_value(value, type.p)};
+    vorn_value_release(value);
+    if (!text.p) {
+        PyErr_SetString(PyExc_RuntimeError, "vorn-c vorn_print_value returned NULL");
+        return nullptr;
+    }
+    return decode(text.p);
+}
+
+PyObject* print_type(NativeFunction*, PyObject* const* args) noexcept {
+    ensure_init();
+    VornType* type = conversions.py_type_to_c(args[0]);
+    if (!type) return nullptr;
+    TextHold text{vorn_print_type(type)};
+    vorn_type_release(type);
+    if (!text.p) {
+        PyErr_SetString(PyExc_RuntimeError, "vorn-c vorn_print_type returned NULL");
+        return nullptr;
+    }
+    return decode(text.p);
+}
+
+PyObject* parse_value(NativeFunction*, PyObject* const* args) noexcept {
+    PyObject* text = args[1];
+    if (text != Py_None && !PyUnicode_CheckExact(text)) {
+        raise_argument_type("text", "str", text);
+        return nullptr;
+    }
+    ensure_init();
+    TypeHold type{conversions.py_type_to_c(args[0])};
+    if (!type.p) return nullptr;
+    if (text == Py_None) {
+        PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
+        return nullptr;
+    }
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    if (!utf8) return nullptr;
+    // The runtime reads up to the first NUL; a text holding one would be cut there
+    // and a prefix of it taken for the whole. Such a text does not parse.
+    if (std::memchr(utf8, '\0', static_cast<size_t>(size))) return parse_failed(text);
+    ValueHold value{vorn_parse_value(utf8, type.p)};
+    if (!value.p) return parse_failed(text);
+    return conversions.c_value_to_py(value.p, type.p);
+}
+
+}  // namespace
+
+const FunctionSpec print_value_spec{"_print_value", "_print_value", kModuleName,
+                                    "Print an Vorn value to text format via vorn-c.", 2, 2,
+                                    {"py_type", "value"}, print_value};
+const FunctionSpec print_type_spec{"_print_type", "_print_type", kModuleName,
+                                   "Print an Vorn type to text format via vorn-c.", 1, 1, {"py_type"}, print_type};
+const FunctionSpec parse_value_spec{"_parse_value", "_parse_value", kModuleName,
+                                    "Parse Vorn text format into a value via vorn-c.", 2, 2,
+                                    {"py_type", "text"}, parse_value};
+
+void reset_runtime_context() noexcept {
+    initialized = false;
+    builtin_registry = nullptr;
+    platform_registry = nullptr;
+}
+
+}  // namespace vorn::textcodec

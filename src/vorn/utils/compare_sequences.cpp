@@ -1,0 +1,163 @@
+// The Vector, Matrix and Array comparers: lexicographic walks over indexed elements.
+#include "vorn/utils/compare_builders.hpp"
+#include "vorn/utils/comparison_context.hpp"
+
+namespace vorn::sortkit {
+namespace {
+
+constexpr const char* kWhere = " while comparing values";
+
+PyObject* by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept {
+    return three_way(lx < ly ? -1 : lx > ly ? 1 : 0);
+}
+
+// Compares x[i] with y[i] for i below `n` by `elem` (with `ctx` appended when it is
+// not null). Returns the first nonzero integer result as a new int, null when all
+// are equal (no exception) or on error (exception set).
+PyObject* walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Ref xi = Ref::steal(item_at(x, i));
+        if (!xi) return nullptr;
+        Ref yi = Ref::steal(item_at(y, i));
+        if (!yi) return nullptr;
+        Ref r = Ref::steal(ctx ? call3(elem, xi.get(), yi.get(), ctx) : call2(elem, xi.get(), yi.get()));
+        if (!r) return nullptr;
+        int32_t c;
+        if (integer_result(r.get(), &c) < 0) return nullptr;
+        if (c) return PyLong_FromLong(c);
+    }
+    return nullptr;
+}
+
+// ---- Vector (state: element comparer) -----------------------------------------------
+
+PyObject* compare_vector(NativeFunction* self, PyObject* const* a) noexcept {
+    PyObject *x = a[0], *y = a[1];
+    if (x == y) return three_way(0);
+    RecursionGuard guard(kWhere);
+    if (guard.failed()) return nullptr;
+    Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
+    if (!xd) return nullptr;
+    Ref yd = Ref::steal(PyObject_GetAttr(y, str<"_data">()));
+    if (!yd) return nullptr;
+    Py_ssize_t lx = PyObject_Size(xd.get());
+    if (lx < 0) return nullptr;
+    Py_ssize_t ly = PyObject_Size(yd.get());
+    if (ly < 0) return nullptr;
+    // Elements get two arguments: no comparison context.
+    PyObject* r = walk(self->state[0], xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
+    if (r || PyErr_Occurred()) return r;
+    return by_length(lx, ly);
+}
+
+const FunctionSpec vector_spec{"compare_vector", "cy_compare_for.<locals>.compare_vector",
+                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_vector};
+
+// ---- Matrix (state: element comparer) -----------------------------------------------
+
+// Orders x.<name> against y.<name> when they differ: -1 or 1 in `*out`, else 0.
+// Returns 0, or -1 with an exception set.
+int compare_dimension(PyObject* x, PyObject* y, PyObject* name, int* out) noexcept {
+    Ref dx = Ref::steal(PyObject_GetAttr(x, name));
+    if (!dx) return -1;
+    Ref dy = Ref::steal(PyObject_GetAttr(y, name));
+    if (!dy) return -1;
+    Ref ne = Ref::steal(PyObject_RichCompare(dx.get(), dy.get(), Py_NE));
+    if (!ne) return -1;
+    int differ = PyObject_IsTrue(ne.get());
+    if (differ <= 0) {
+        *out = 0;
+        return differ;
+    }
+    int lt = PyObject_RichCompareBool(dx.get(), dy.get(), Py_LT);
+    if (lt < 0) return -1;
+    *out = lt ? -1 : 1;
+    return 0;
+}
+
+PyObject* compare_matrix(NativeFunction* self, PyObject* const* a) noexcept {
+    PyObject *x = a[0], *y = a[1];
+    if (x == y) return three_way(0);
+    RecursionGuard guard(kWhere);
+    if (guard.failed()) return nullptr;
+    int c;
+    if (compare_dimension(x, y, str<"rows">(), &c) < 0) return nullptr;
+    if (c) return three_way(c);
+    if (compare_dimension(x, y, str<"cols">(), &c) < 0) return nullptr;
+    if (c) return three_way(c);
+    Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
+    if (!xd) return nullptr;
+    Ref xs = Ref::steal(PyObject_CallMethodNoArgs(xd.get(), str<"ravel">()));
+    if (!xs) return nullptr;
+    Ref yd = Ref::steal(PyObject_GetAttr(y, str<"_data">()));
+    if (!yd) return nullptr;
+    Ref ys = Ref::steal(PyObject_CallMethodNoArgs(yd.get(), str<"ravel">()));
+    if (!ys) return nullptr;
+    Py_ssize_t n = PyObject_Size(xs.get());
+    if (n < 0) return nullptr;
+    PyObject* r = walk(self->state[0], xs.get(), ys.get(), n, nullptr);
+    if (r || PyErr_Occurred()) return r;
+    return three_way(0);
+}
+
+const FunctionSpec matrix_spec{"compare_matrix", "cy_compare_for.<locals>.compare_matrix",
+                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_matrix};
+
+// ---- Array (state: the cell with the element comparer) ----------------------------------
+
+PyObject* compare_array(NativeFunction* self, PyObject* const* a) noexcept {
+    PyObject *x = a[0], *y = a[1], *ctx = a[2];
+    if (x == y) return three_way(0);
+    RecursionGuard guard(kWhere);
+    if (guard.failed()) return nullptr;
+    PyObject* elem = self->state[0];
+    Ref own_ctx;
+    // Elements that ignore the context cannot make the pair recur, and a context made
+    // here could never be read: skip it.
+    if (ctx != Py_None || !ignores_context(elem)) {
+        int seen = visit_pair(&ctx, own_ctx, x, y);
+        if (seen < 0) return nullptr;
+        if (seen) return three_way(0);
+    }
+    Py_ssize_t lx = PyObject_Size(x);
+    if (lx < 0) return nullptr;
+    Py_ssize_t ly = PyObject_Size(y);
+    if (ly < 0) return nullptr;
+    PyObject* r = walk(elem, x, y, lx < ly ? lx : ly, ctx);
+    if (r || PyErr_Occurred()) return r;
+    return by_length(lx, ly);
+}
+
+const FunctionSpec array_spec{"compare_array", "cy_compare_for.<locals>.compare_array",
+                              kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_array};
+
+}  // namespace
+
+PyObject* build_vector(PyObject* t, PyObject* type_ctx) noexcept {
+    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
+    if (!element_type) return nullptr;
+    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
+    if (!elem) return nullptr;
+    return make_function(vector_spec, {elem.get()}).release();
+}
+
+PyObject* build_matrix(PyObject* t, PyObject* type_ctx) noexcept {
+    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
+    if (!element_type) return nullptr;
+    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
+    if (!elem) return nullptr;
+    return make_function(matrix_spec, {elem.get()}).release();
+}
+
+PyObject* build_array(PyObject* t, PyObject* type_ctx) noexcept {
+    Ref comparer = make_function(array_spec);
+    if (!comparer) return nullptr;
+    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
+    if (!element_type) return nullptr;
+    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
+    if (!elem) return nullptr;
+    fill_slot(comparer.get(), 0, std::move(elem));
+    return comparer.release();
+}
+
+}  // namespace vorn::sortkit

@@ -1,0 +1,99 @@
+// Build steps shared by cy_equal_for and cy_is_for: component functions, Struct
+// fields, Variant cases, the value-class imports and the unknown-kind error.
+#include "vorn/utils/member_builds.hpp"
+
+#include "vorn/utils/type_context.hpp"
+
+namespace vorn::sortkit {
+
+int import_value_classes(std::initializer_list<const char*> names) noexcept {
+    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    if (!fromlist) return -1;
+    Py_ssize_t i = 0;
+    for (const char* n : names) {
+        PyObject* s = PyUnicode_InternFromString(n);
+        if (!s) return -1;
+        PyTuple_SET_ITEM(fromlist.get(), i++, s);
+    }
+    Ref source = Ref::steal(PyImport_ImportModuleLevelObject(
+        str<"vorn.types.values">(), globals(), nullptr, fromlist.get(), 0));
+    if (!source) return -1;
+    for (i = 0; i < PyTuple_GET_SIZE(fromlist.get()); ++i) {
+        PyObject* n = PyTuple_GET_ITEM(fromlist.get(), i);
+        Ref value = Ref::steal(PyObject_GetAttr(source.get(), n));
+        if (value) continue;
+        if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+            PyErr_Clear();
+            PyErr_Format(PyExc_ImportError, "cannot import name %S", n);
+        }
+        return -1;
+    }
+    return 0;
+}
+
+PyObject* raise_unknown_type(PyObject* type_val) noexcept {
+    Ref kind = Ref::steal(PyObject_GetAttr(type_val, str<"type">()));
+    if (!kind) return nullptr;
+    Ref text = Ref::steal(PyObject_Format(kind.get(), nullptr));
+    if (!text) return nullptr;
+    PyErr_Format(PyExc_RuntimeError, "Unknown type encountered during type printing: %U", text.get());
+    return nullptr;
+}
+
+PyObject* build_over_component(const char* builder_name, PyObject* component_type,
+                               PyObject* type_ctx, const FunctionSpec& spec) noexcept {
+    if (!component_type) return nullptr;
+    Ref component = Ref::steal(build_nested(builder_name, component_type, type_ctx));
+    if (!component) return nullptr;
+    return make_function(spec, {component.get()}).release();
+}
+
+namespace {
+
+// Calls `add(name, function)` for each record of `type_val.value`, in order, with the
+// function built for the record's "type".
+template <typename Add>
+int build_members(const char* builder_name, PyObject* type_val, PyObject* type_ctx, Add add) noexcept {
+    Ref records = Ref::steal(PyObject_GetAttr(type_val, str<"value">()));
+    if (!records) return -1;
+    Ref it = Ref::steal(PyObject_GetIter(records.get()));
+    if (!it) return -1;
+    while (Ref record = Ref::steal(PyIter_Next(it.get()))) {
+        Ref name = Ref::steal(item(record.get(), str<"name">()));
+        if (!name) return -1;
+        Ref member_type = Ref::steal(item(record.get(), str<"type">()));
+        if (!member_type) return -1;
+        Ref fn = Ref::steal(build_nested(builder_name, member_type.get(), type_ctx));
+        if (!fn || add(name.get(), fn.get()) < 0) return -1;
+    }
+    return PyErr_Occurred() ? -1 : 0;
+}
+
+}  // namespace
+
+PyObject* build_struct_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
+                                const FunctionSpec& spec) noexcept {
+    Ref fields = Ref::steal(PyList_New(0));
+    if (!fields) return nullptr;
+    Ref fn = make_function(spec, {fields.get()});
+    if (!fn) return nullptr;
+    int rc = build_members(builder_name, type_val, type_ctx, [&](PyObject* name, PyObject* f) {
+        Ref pair = Ref::steal(PyTuple_Pack(2, name, f));
+        return pair ? PyList_Append(fields.get(), pair.get()) : -1;
+    });
+    return rc < 0 ? nullptr : fn.release();
+}
+
+PyObject* build_variant_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
+                                 const FunctionSpec& spec) noexcept {
+    Ref cases = Ref::steal(PyDict_New());
+    if (!cases) return nullptr;
+    Ref fn = make_function(spec, {cases.get()});
+    if (!fn) return nullptr;
+    int rc = build_members(builder_name, type_val, type_ctx, [&](PyObject* name, PyObject* f) {
+        return PyDict_SetItem(cases.get(), name, f);
+    });
+    return rc < 0 ? nullptr : fn.release();
+}
+
+}  // namespace vorn::sortkit

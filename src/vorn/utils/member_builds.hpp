@@ -1,0 +1,34 @@
+// Build steps shared by cy_equal_for and cy_is_for. `builder_name` names the builder
+// that nested builds call through the module namespace ("cy_equal_for").
+#pragma once
+
+#include "vorn/utils/sortkit.hpp"
+
+#include <initializer_list>
+
+namespace vorn::sortkit {
+
+// `from vorn.types.values import <names>`, with ImportError "cannot import name %S"
+// for a missing one; the classes are not kept. Returns 0, or -1 with an exception set.
+int import_value_classes(std::initializer_list<const char*> names) noexcept;
+
+// Raises RuntimeError "Unknown type encountered during type printing: <type_val.type>"
+// and returns null.
+PyObject* raise_unknown_type(PyObject* type_val) noexcept;
+
+// A function of `spec` over the function built for `component_type` (state 0).
+// A null `component_type` (a failed read) is passed on. New reference, or null.
+PyObject* build_over_component(const char* builder_name, PyObject* component_type,
+                               PyObject* type_ctx, const FunctionSpec& spec) noexcept;
+
+// A function of `spec` over a list of (field name, function) pairs, one per record of
+// `type_val.value` in order; the function is made first and holds the list itself.
+PyObject* build_struct_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
+                                const FunctionSpec& spec) noexcept;
+
+// A function of `spec` over a dict from case name to function (a repeated name keeps
+// the last one), one entry per record of `type_val.value`.
+PyObject* build_variant_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
+                                 const FunctionSpec& spec) noexcept;
+
+}  // namespace vorn::sortkit

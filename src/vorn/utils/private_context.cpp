@@ -1,0 +1,181 @@
+// The private comparison context of the equality functions: a flat table of
+// recorded pairs, and its conversion into the dict of id() sets.
+#include "vorn/utils/private_context.hpp"
+
+#include "vorn/utils/comparison_context.hpp"
+#include "vorn/utils/equal_builders.hpp"
+
+#include <cstdint>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace vorn::sortkit {
+namespace {
+
+using Pair = std::pair<std::uintptr_t, std::uintptr_t>;
+
+struct PrivateContext {
+    PyObject_HEAD
+    std::vector<Pair> order;  // the pairs in the order recorded
+    std::vector<Pair> slots;  // open addressing, {0, 0} empty; a power of two in size
+    std::vector<PyObject*> alive;  // owned: values kept for their ids (keep_alive)
+    PyObject* dict;  // once it has turned into the dict, which then serves
+
+    // Records (x, y); returns true when it was already there. May throw bad_alloc.
+    bool record(std::uintptr_t x, std::uintptr_t y) {
+        if (2 * (order.size() + 1) > slots.size()) grow();
+        const size_t mask = slots.size() - 1;
+        for (size_t i = hash(x, y) & mask;; i = (i + 1) & mask) {
+            Pair& s = slots[i];
+            if (s.first == x && s.second == y) return true;
+            if (s.first == 0) {
+                s = {x, y};
+                order.push_back(s);
+                return false;
+            }
+        }
+    }
+
+    // Objects made together lie close together, and their pairs land in nearby slots,
+    // which keeps the walk over the table cache-friendly; the bits above 64 KiB are
+    // mixed, so that equally spaced objects do not pile up on a few slots.
+    static size_t hash(std::uintptr_t x, std::uintptr_t y) noexcept {
+        std::uint64_t region = (x >> 16) * 0x9E3779B97F4A7C15ull ^ (y >> 16) * 0xC2B2AE3D27D4EB4Full;
+        return static_cast<size_t>((region ^ (region >> 31)) + (x >> 4) + 3 * (y >> 4));
+    }
+
+    void grow() {
+        std::vector<Pair> bigger(slots.empty() ? 64 : 2 * slots.size(), Pair{0, 0});
+        const size_t mask = bigger.size() - 1;
+        for (const Pair& p : order) {
+            size_t i = hash(p.first, p.second) & mask;
+            while (bigger[i].first != 0) i = (i + 1) & mask;
+            bigger[i] = p;
+        }
+        slots.swap(bigger);
+    }
+};
+
+void private_context_dealloc(PyObject* o) noexcept {
+    auto* self = reinterpret_cast<PrivateContext*>(o);
+    Py_XDECREF(self->dict);
+    for (PyObject* o : self->alive) Py_DECREF(o);
+    self->order.~vector();
+    self->slots.~vector();
+    self->alive.~vector();
+    Py_TYPE(o)->tp_free(o);
+}
+
+PyTypeObject PrivateContextType{};
+
+int ready_private_context_type() noexcept {
+    PyTypeObject& t = PrivateContextType;
+    if (t.tp_flags & Py_TPFLAGS_READY) return 0;
+    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
+    t.tp_name = "vorn.utils._sortkit.PrivateContext";
+    t.tp_basicsize = sizeof(PrivateContext);
+    t.tp_dealloc = private_context_dealloc;
+    t.tp_flags = Py_TPFLAGS_DEFAULT;
+    return PyType_Ready(&t);
+}
+
+PyObject* new_private_context() noexcept {
+    if (ready_private_context_type() < 0) return nullptr;
+    auto* self = PyObject_New(PrivateContext, &PrivateContextType);
+    if (!self) return nullptr;
+    new (&self->order) std::vector<Pair>();
+    new (&self->slots) std::vector<Pair>();
+    new (&self->alive) std::vector<PyObject*>();
+    self->dict = nullptr;
+    return reinterpret_cast<PyObject*>(self);
+}
+
+bool is_private(PyObject* ctx) noexcept { return Py_IS_TYPE(ctx, &PrivateContextType); }
+
+// The dict the context turns into: the recorded pairs replayed through the dict
+// protocol, in order, so that its keys and sets come out as they would have.
+PyObject* as_dict(PrivateContext* self) noexcept {
+    if (self->dict) return self->dict;
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return nullptr;
+    for (const Pair& p : self->order) {
+        PyObject* d = dict.get();
+        Ref unused;  // only filled for a None context
+        if (visit_pair(&d, unused, reinterpret_cast<PyObject*>(p.first),
+                       reinterpret_cast<PyObject*>(p.second)) < 0)
+            return nullptr;
+    }
+    self->order = {};
+    self->slots = {};
+    self->dict = dict.release();
+    return self->dict;
+}
+
+// True when `fn` keeps a private context private: it ignores contexts, or it is one
+// of the equality functions that pass contexts on through context_for, or a
+// recursive forwarder whose chain of cells ends in one of those.
+bool keeps_private(PyObject* fn) noexcept {
+    for (int hops = 0; hops < 8; ++hops) {
+        if (!is_native_function(fn)) return false;
+        const FunctionSpec* spec = reinterpret_cast<NativeFunction*>(fn)->spec;
+        if (spec->flags & kIgnoresContext) return true;
+        if (spec == &equal_array_spec || spec == &equal_dict_spec || spec == &equal_ref_spec ||
+            spec == &equal_struct_spec || spec == &equal_variant_spec)
+            return true;
+        if (spec != &equal_recursive_spec) return false;
+        PyObject* cell = function_state(fn, 0);
+        if (!cell || !PyList_CheckExact(cell) || PyList_GET_SIZE(cell) != 1) return false;
+        fn = PyList_GET_ITEM(cell, 0);
+    }
+    return false;
+}
+
+}  // namespace
+
+int visit_context(PyObject** ctx, Ref& owned, PyObject* x, PyObject* y) noexcept {
+    if (*ctx == Py_None) {
+        owned = Ref::steal(new_private_context());
+        if (!owned) return -1;
+        *ctx = owned.get();
+    }
+    if (!is_private(*ctx)) return visit_pair(ctx, owned, x, y);
+    auto* self = reinterpret_cast<PrivateContext*>(*ctx);
+    try {
+        int seen;
+        if (self->dict) {
+            PyObject* d = self->dict;
+            if ((seen = visit_pair(&d, owned, x, y)) < 0) return -1;
+        } else {
+            seen = self->record(reinterpret_cast<std::uintptr_t>(x),
+                                reinterpret_cast<std::uintptr_t>(y));
+        }
+        return seen;
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+}
+
+int keep_alive(PyObject* ctx, PyObject* x, PyObject* y) noexcept {
+    if (!is_private(ctx)) return 0;
+    std::vector<PyObject*>& alive = reinterpret_cast<PrivateContext*>(ctx)->alive;
+    try {
+        if (alive.capacity() - alive.size() < 2) alive.reserve(2 * alive.capacity() + 64);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        return -1;
+    }
+    alive.push_back(Py_NewRef(x));
+    alive.push_back(Py_NewRef(y));
+    return 0;
+}
+
+PyObject* context_for(PyObject* fn, PyObject* ctx) noexcept {
+    if (!is_private(ctx)) return ctx;
+    auto* self = reinterpret_cast<PrivateContext*>(ctx);
+    if (self->dict) return self->dict;
+    return keeps_private(fn) ? ctx : as_dict(self);
+}
+
+}  // namespace vorn::sortkit

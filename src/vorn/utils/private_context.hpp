@@ -1,0 +1,30 @@
+// The comparison context that the equality functions make for themselves when they
+// receive None: the same pairs as the dict of id() sets, kept natively (a pair costs
+// a probe of a flat table instead of two ints, a set and two hash lookups). It turns
+// into that very dict, built by replaying the recorded pairs in order, as soon as it
+// would reach a function that could read it, so nothing can tell the two apart.
+#pragma once
+
+#include "vorn/utils/sortkit.hpp"
+
+namespace vorn::sortkit {
+
+// The comparison-context step C1 to C4: a None `*ctx` is replaced by a new private
+// context, kept alive by `owned`. Returns 1 when the pair (x, y) was already recorded,
+// 0 when it has now been recorded, -1 with an exception set.
+int visit_context(PyObject** ctx, Ref& owned, PyObject* x, PyObject* y) noexcept;
+
+// Keeps `x` and `y` alive while the private context `ctx` lives (nothing to do for
+// any other context). For values made afresh by an access (a sequence's __getitem__,
+// a mapping's items()): the id() of a freed temporary is soon reused by the next
+// one, which would then be taken for a pair already seen. Values read from the
+// storage of exact lists and dicts need it not, their containers hold them.
+// Returns 0, or -1 with an exception set.
+int keep_alive(PyObject* ctx, PyObject* x, PyObject* y) noexcept;
+
+// What to pass as the context `ctx` to the component function `fn`: `ctx` itself,
+// unless it is a private context and `fn` is not one of the functions that keep it
+// private, which then get the dict it turns into. Borrowed; null with an exception set.
+PyObject* context_for(PyObject* fn, PyObject* ctx) noexcept;
+
+}  // namespace vorn::sortkit

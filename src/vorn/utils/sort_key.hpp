@@ -1,0 +1,63 @@
+// The layout of CyVornKey instances and what its files share.
+#pragma once
+
+#include "vorn/utils/sortkit.hpp"
+
+namespace vorn::sortkit {
+
+// A native image of a key's value under its comparer's order, kept when the value is
+// an exact int, float or str and the comparer one of our scalar orders. Comparing two
+// images of the same kind decides most comparisons without calling the comparer or
+// reading the values, which for large sorts is mostly memory traffic saved.
+enum CodeKind : uint8_t { kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code };
+
+struct KeyCode {
+    uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
+                     // (strings: of their first `held` characters, zero padded)
+    uint8_t kind;    // CodeKind
+    uint8_t held;    // strings: characters held in `bits`; 0 for numbers
+    uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
+};
+
+struct KeyObject {
+    PyObject_HEAD
+    PyObject* value;    // the wrapped value; None in a fresh instance
+    PyObject* compare;  // the comparer; None in a fresh instance
+    KeyCode code;       // private; recomputed whenever the two fields change
+};
+
+// Recomputes the code of a key from its two fields (sort_key_code.cpp).
+void update_code(KeyObject* key) noexcept;
+
+// Orders two codes of the same kind: true with `*sign` set when they decide the
+// comparison exactly as the comparer would, false when the comparer must be called.
+inline bool compare_codes(const KeyCode& a, const KeyCode& b, int* sign) noexcept {
+    if (a.bits != b.bits) {
+        *sign = a.bits < b.bits ? -1 : 1;
+        return true;
+    }
+    // Equal numbers are equal. Strings with equal leading characters: one held whole
+    // is a prefix of the other, so the lengths decide; two longer ones need the comparer.
+    if (a.length > a.held && b.length > b.held) return false;
+    *sign = (a.length > b.length) - (a.length < b.length);
+    return true;
+}
+
+inline constexpr const char* kKeyTypeName = "vorn.utils._sortkit.CyVornKey";
+
+// Checksum of the pickled layout "_compare, value", written by __reduce__; loading
+// also accepts the two other constants that stand for the same layout.
+inline constexpr long kLayoutChecksum = 0xdbf9b16;
+inline constexpr long kOtherChecksums[2] = {0x4d8273f, 0x7694639};
+
+inline bool is_key(PyObject* o) noexcept { return PyObject_TypeCheck(o, key_type); }
+
+// Rebinds both fields of a key (what CyVornKey.__init__ does).
+void set_key_fields(PyObject* key, PyObject* value, PyObject* compare) noexcept;
+
+// Restores a key from a pickled state tuple (an exact tuple): `_compare` from item 0,
+// `value` from item 1, and the instance __dict__ updated from a true item 2.
+// Returns 0, or -1 with an exception set (an assignment already made stays made).
+int restore_key_state(PyObject* key, PyObject* state) noexcept;
+
+}  // namespace vorn::sortkit

@@ -1,0 +1,153 @@
+// cy_make_vorn_key: makes the per-type key class VornKey(CyVornKey) as a class
+// statement inside the function would, its __init__ closing over the type's comparer.
+#include "vorn/utils/builder_docs.hpp"
+#include "vorn/utils/sort_key.hpp"
+
+namespace vorn::sortkit {
+namespace {
+
+// VornKey.__init__(self, value): CyVornKey.__init__(self, value, compare), with
+// `compare` (state 0) fixed when the class was made.
+PyObject* vorn_key_init(NativeFunction* fn, PyObject* const* args) noexcept {
+    PyObject* self = args[0];
+    if (!is_key(self)) {
+        PyErr_Format(PyExc_TypeError, "descriptor '__init__' requires a '%s' object but received a '%.100s'",
+                     kKeyTypeName, Py_TYPE(self)->tp_name);
+        return nullptr;
+    }
+    set_key_fields(self, args[1], fn->state[0]);
+    Py_RETURN_NONE;
+}
+
+const FunctionSpec vorn_key_init_spec{"__init__", "cy_make_vorn_key.<locals>.VornKey.__init__",
+                                      kModuleName, nullptr, 2, 2, {"self", "value"}, vorn_key_init};
+
+// type.__call__(cls, *args, **kwnames) from a vectorcall. New reference, or null.
+PyObject* call_type(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    Ref positional = Ref::steal(PyTuple_New(nargs));
+    if (!positional) return nullptr;
+    for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(positional.get(), i, Py_NewRef(args[i]));
+    Ref keywords;
+    if (kwnames && PyTuple_GET_SIZE(kwnames)) {
+        keywords = Ref::steal(PyDict_New());
+        if (!keywords) return nullptr;
+        for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
+            if (PyDict_SetItem(keywords.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]) < 0)
+                return nullptr;
+        }
+    }
+    return Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get());
+}
+
+// VornKey(value): what type.__call__ does (CyVornKey's __new__, then the closure
+// __init__), without the generic protocol, since sorting makes one key per element.
+// Any other call, or a class whose __new__ or __init__ was since replaced, takes
+// the generic path.
+PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf,
+                              PyObject* kwnames) noexcept {
+    const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_type->tp_new) {
+        PyObject* init = _PyType_Lookup(type, str<"__init__">());  // borrowed, cached
+        if (init && is_native_function(init) &&
+            reinterpret_cast<NativeFunction*>(init)->spec == &vorn_key_init_spec) {
+            Ref self = Ref::steal(type->tp_alloc(type, 0));
+            if (!self) return nullptr;
+            set_key_fields(self.get(), args[0], function_state(init, 0));
+            return self.release();
+        }
+    }
+    return call_type(cls, args, nargs, kwnames);
+}
+
+// The bases of a class statement after __mro_entries__ of any base that is not a
+// class (as types.resolve_bases). New reference, or null.
+PyObject* resolve_bases(PyObject* bases) noexcept {
+    Ref resolved = Ref::steal(PyList_New(0));
+    if (!resolved) return nullptr;
+    bool changed = false;
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(bases); i < n; ++i) {
+        PyObject* base = PyTuple_GET_ITEM(bases, i);
+        PyObject* found = nullptr;
+        if (!PyType_Check(base) && _PyObject_LookupAttr(base, str<"__mro_entries__">(), &found) < 0)
+            return nullptr;
+        Ref entries_fn = Ref::steal(found);
+        if (!entries_fn) {
+            if (PyList_Append(resolved.get(), base) < 0) return nullptr;
+            continue;
+        }
+        Ref entries = Ref::steal(PyObject_CallOneArg(entries_fn.get(), bases));
+        if (!entries) return nullptr;
+        if (!PyTuple_Check(entries.get())) {
+            PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
+            return nullptr;
+        }
+        Ref extended = Ref::steal(PySequence_InPlaceConcat(resolved.get(), entries.get()));
+        if (!extended) return nullptr;
+        changed = true;
+    }
+    return changed ? PyList_AsTuple(resolved.get()) : Py_NewRef(bases);
+}
+
+int put(PyObject* ns, const char* name, PyObject* value) noexcept {
+    Ref key = intern(name);
+    if (!key || !value) return -1;
+    return PyObject_SetItem(ns, key.get(), value);
+}
+
+PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
+    Ref compare_for = Ref::steal(global(str<"cy_compare_for">()));
+    if (!compare_for) return nullptr;
+    Ref compare = Ref::steal(PyObject_CallOneArg(compare_for.get(), args[0]));
+    if (!compare) return nullptr;
+
+    Ref name = intern("VornKey");
+    Ref orig_bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(key_type)));
+    if (!name || !orig_bases) return nullptr;
+    Ref bases = Ref::steal(resolve_bases(orig_bases.get()));
+    if (!bases) return nullptr;
+    // The metaclass: the most derived of the bases' metaclasses.
+    PyTypeObject* winner = PyTuple_GET_SIZE(bases.get()) ? Py_TYPE(PyTuple_GET_ITEM(bases.get(), 0))
+                                                         : &PyType_Type;
+    winner = _PyType_CalculateMetaclass(winner, bases.get());
+    if (!winner) return nullptr;
+    PyObject* meta = reinterpret_cast<PyObject*>(winner);
+
+    Ref prepare = Ref::steal(PyObject_GetAttr(meta, str<"__prepare__">()));
+    if (!prepare) return nullptr;
+    PyObject* prepare_args[2] = {name.get(), bases.get()};
+    Ref ns = Ref::steal(PyObject_Vectorcall(prepare.get(), prepare_args, 2, nullptr));
+    if (!ns) return nullptr;
+    if (!PyMapping_Check(ns.get())) {
+        PyErr_Format(PyExc_TypeError, "%.200s.__prepare__() must return a mapping, not %.200s",
+                     winner->tp_name, Py_TYPE(ns.get())->tp_name);
+        return nullptr;
+    }
+    Ref module = intern(kModuleName);
+    Ref qualname = intern("cy_make_vorn_key.<locals>.VornKey");
+    Ref doc = Ref::steal(PyUnicode_FromString("Type-specific key wrapper."));
+    Ref slots = Ref::steal(PyTuple_New(0));
+    Ref init = make_function(vorn_key_init_spec, {compare.get()});
+    if (put(ns.get(), "__module__", module.get()) < 0 ||
+        put(ns.get(), "__qualname__", qualname.get()) < 0 ||
+        put(ns.get(), "__doc__", doc.get()) < 0 || put(ns.get(), "__slots__", slots.get()) < 0 ||
+        put(ns.get(), "__init__", init.get()) < 0)
+        return nullptr;
+    if (bases.get() != orig_bases.get() && put(ns.get(), "__orig_bases__", orig_bases.get()) < 0)
+        return nullptr;
+    PyObject* class_args[3] = {name.get(), bases.get(), ns.get()};
+    Ref cls = Ref::steal(PyObject_Vectorcall(meta, class_args, 3, nullptr));
+    if (!cls) return nullptr;
+    // Classes made by `type` are called through type.__call__ unless they carry a
+    // vectorcall entry of their own; subclasses do not inherit it.
+    if (Py_IS_TYPE(cls.get(), &PyType_Type) && PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()), key_type))
+        reinterpret_cast<PyTypeObject*>(cls.get())->tp_vectorcall = vorn_key_vectorcall;
+    return cls.release();
+}
+
+}  // namespace
+
+const FunctionSpec cy_make_vorn_key_spec{"cy_make_vorn_key", "cy_make_vorn_key", kModuleName,
+                                         kMakeVornKeyDoc, 1, 1, {"type_val"}, make_vorn_key_impl};
+
+}  // namespace vorn::sortkit
