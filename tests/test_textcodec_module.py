@@ -252,3 +252,33 @@ def test_import_fails_cleanly_without_the_bridge():
     """)
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True)
     assert out.stdout.split() == ["ImportError", "False"]
+
+
+FAKE_BRIDGE = textwrap.dedent("""
+    import ctypes, sys, types
+    new = ctypes.pythonapi.PyCapsule_New
+    new.restype, new.argtypes = ctypes.py_object, [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+    names = {"py_type_to_c": b"VornType *(PyObject *)", "py_value_to_c": b"VornValue *(PyObject *, VornType *)",
+             "c_value_to_py": b"PyObject *(VornValue *, VornType *)"}
+    fake = types.ModuleType("vorn._vornc_bridge")
+    fake.__pyx_capi__ = {name: new(1, sig, None) for name, sig in names.items()}
+    if sys.argv[1] == "missing":
+        del fake.__pyx_capi__["c_value_to_py"]
+    else:
+        fake.__pyx_capi__["py_value_to_c"] = new(1, b"VornValue *(PyObject *)", None)
+    sys.modules["vorn._vornc_bridge"] = fake
+    try:
+        import vorn.serialization._textcodec
+    except (ImportError, TypeError) as e:
+        print(type(e).__name__, e)
+""")
+
+
+@pytest.mark.parametrize("case, expected", [
+    ("missing", "ImportError vorn._vornc_bridge does not export expected C function c_value_to_py"),
+    ("renamed", "TypeError C function vorn._vornc_bridge.py_value_to_c has wrong signature "
+                "(expected VornValue *(PyObject *, VornType *), got VornValue *(PyObject *))"),
+])
+def test_import_checks_the_bridge_capsules(case, expected):
+    out = subprocess.run([sys.executable, "-c", FAKE_BRIDGE, case], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == expected

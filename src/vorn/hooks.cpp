@@ -25,6 +25,9 @@ PlatformFn python_generic_factory(VornType**, size_t) noexcept {
 }
 
 void on_free_hook(PlatformRegistry* registry) noexcept {
+    // While the interpreter shuts down the module's namespace is being cleared and
+    // other threads can no longer take the lock; the states go with the interpreter.
+    if (_Py_IsFinalizing()) return;
     PyGILState_STATE gil = PyGILState_Ensure();
     {
         Ref states = Ref::steal(global(str<"_dispatch_states">()));
@@ -41,11 +44,11 @@ void on_free_hook(PlatformRegistry* registry) noexcept {
 void report_unraisable(const char* context) noexcept {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
-    Py_XINCREF(type);
-    Py_XINCREF(value);
-    Py_XINCREF(tb);
-    PyErr_Restore(type, value, tb);
-    PyErr_PrintEx(0);
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb && value) PyException_SetTraceback(value, tb);
+    // Printed directly rather than through PyErr_Print, which would end the process
+    // for a SystemExit.
+    PyErr_Display(type, value, tb);
     Ref where = Ref::steal(PyUnicode_FromString(context));
     PyErr_Restore(type, value, tb);
     PyErr_WriteUnraisable(where.get() ? where.get() : Py_None);

@@ -42,12 +42,9 @@ PlatformFn python_generic_factory(VornType** type_args, size_t n_type_args) noex
 EvalResult python_platform_fn(VornValue** args, size_t nargs, VornType** arg_types,
                               size_t n_arg_types, VornType* ret_type) noexcept;
 
-// An error result owning a strdup'ed copy of `message` (of `length` bytes).
-EvalResult error_result(const char* message, size_t length) noexcept;
-
-// The specialised callable of generic function `name` for the current call's type
-// arguments, made by its factory on first use and cached in the dispatch state.
-PyObject* specialize_generic(PyObject* state, PyObject* name) noexcept;
+// The specialised callable of generic function `name` for the type arguments of
+// `call`, made by its factory on first use and cached in the dispatch state.
+PyObject* specialize_generic(PyObject* state, PyObject* name, const CurrentCall& call) noexcept;
 
 // Runs a coroutine to completion on the calling thread's event loop.
 PyObject* run_async(PyObject* coro) noexcept;
@@ -58,6 +55,47 @@ void report_unraisable(const char* context) noexcept;
 
 // The module global `name` (new reference, or null with NameError set).
 inline PyObject* global(PyObject* name) noexcept { return lookup_global(globals(), name); }
+
+// Lookups on the tables of the dispatch state, with fast paths for the exact dicts
+// and tuples that registration builds. Keys are ints, bytes and tuples of them, whose
+// hashing and comparison run no Python code. Each returns a new reference, or null
+// with an exception set.
+
+// `mapping.get(key)`: None when absent.
+inline PyObject* mapping_get(PyObject* mapping, PyObject* key) noexcept {
+    if (!PyDict_CheckExact(mapping)) return PyObject_CallMethodOneArg(mapping, str<"get">(), key);
+    PyObject* value = PyDict_GetItemWithError(mapping, key);
+    if (value) return Py_NewRef(value);
+    return PyErr_Occurred() ? nullptr : Py_NewRef(Py_None);
+}
+
+// `sequence[i]` for i >= 0.
+inline PyObject* sequence_item(PyObject* sequence, Py_ssize_t i) noexcept {
+    if (PyTuple_CheckExact(sequence) && i < PyTuple_GET_SIZE(sequence))
+        return Py_NewRef(PyTuple_GET_ITEM(sequence, i));
+    return PySequence_GetItem(sequence, i);
+}
+
+// `key in mapping`: 1, 0, or -1 with an exception set.
+inline int mapping_contains(PyObject* mapping, PyObject* key) noexcept {
+    return PyDict_CheckExact(mapping) ? PyDict_Contains(mapping, key) : PySequence_Contains(mapping, key);
+}
+
+// The truth of an async flag: exact bools without a call.
+inline int truth(PyObject* flag) noexcept {
+    if (flag == Py_True) return 1;
+    if (flag == Py_False) return 0;
+    return PyObject_IsTrue(flag);
+}
+
+// A registry's address as an int, the key of its dispatch state (new reference).
+// The last one made is kept, so that registration and the calls that follow share
+// one key object and the state's lookup succeeds on identity. Under the lock.
+PyObject* registry_key(PlatformRegistry* registry) noexcept;
+
+// A function name as bytes (new reference). The last one made is kept, so that a run
+// of calls of one function reuses one object and its cached hash. Under the lock.
+PyObject* name_bytes(const char* name) noexcept;
 
 // The exported registration entry point (registration.cpp).
 void register_platform_functions(PlatformRegistry* registry, PyObject* platform_fns) noexcept;

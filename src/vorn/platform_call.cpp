@@ -5,30 +5,36 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace vorn::pfnlink {
 
-EvalResult error_result(const char* message, size_t length) noexcept {
+namespace {
+
+// An error result whose message is `head` followed by `tail`, copied to the C heap
+// (the runtime frees it with free()).
+EvalResult error_result(const char* head, size_t head_length, const char* tail, size_t tail_length) noexcept {
     EvalResult r{};
     r.kind = VORN_EVAL_ERROR;
-    r.message = static_cast<char*>(std::malloc(length + 1));
+    r.message = static_cast<char*>(std::malloc(head_length + tail_length + 1));
     if (r.message) {
-        std::memcpy(r.message, message, length);
-        r.message[length] = '\0';
+        std::memcpy(r.message, head, head_length);
+        std::memcpy(r.message + head_length, tail, tail_length);
+        r.message[head_length + tail_length] = '\0';
     }
     return r;
 }
 
-namespace {
+EvalResult error_result(const char* message, size_t length) noexcept {
+    return error_result(message, length, "", 0);
+}
 
 constexpr const char kReportFailed[] =
     "Platform function failed, and its exception could not be turned into a message";
 
+// An error result of `prefix` followed by the function name (bytes).
 EvalResult error_with_name(const char* prefix, PyObject* name) noexcept {
-    std::string message = prefix;
-    message.append(PyBytes_AS_STRING(name), static_cast<size_t>(PyBytes_GET_SIZE(name)));
-    return error_result(message.data(), message.size());
+    return error_result(prefix, std::strlen(prefix), PyBytes_AS_STRING(name),
+                        static_cast<size_t>(PyBytes_GET_SIZE(name)));
 }
 
 // The error result for the pending exception: its str(), UTF-8 encoded.
@@ -53,91 +59,129 @@ EvalResult error_from_exception() noexcept {
                         static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
 }
 
+// The positional arguments of one call, owned; held inline for the usual arities so
+// that the callable is reached by vectorcall without a tuple.
+class Arguments {
+public:
+    explicit Arguments(size_t n) noexcept : n_(n) {
+        items_ = n <= kInline ? inline_ : static_cast<PyObject**>(PyMem_Calloc(n, sizeof(PyObject*)));
+        if (!items_) PyErr_NoMemory();
+    }
+    ~Arguments() {
+        for (size_t i = 0; i < filled_; ++i) Py_DECREF(items_[i]);
+        if (items_ != inline_) PyMem_Free(items_);
+    }
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
+
+    bool ok() const noexcept { return items_ != nullptr; }
+    void push(PyObject* item) noexcept { items_[filled_++] = item; }  // takes over `item`
+    PyObject* const* data() const noexcept { return items_; }
+    size_t size() const noexcept { return n_; }
+
+private:
+    static constexpr size_t kInline = 8;
+    PyObject* inline_[kInline];
+    PyObject** items_;
+    size_t n_;
+    size_t filled_ = 0;
+};
+
+// True for results of built-in types, whose instances cannot carry `_vorn_c_value`.
+bool cannot_carry_handle(PyObject* result) noexcept {
+    PyTypeObject* t = Py_TYPE(result);
+    return t == &PyLong_Type || t == &PyBool_Type || t == &PyFloat_Type || t == &PyUnicode_Type ||
+           t == &PyBytes_Type || t == &PyList_Type || t == &PyTuple_Type || t == &PyDict_Type ||
+           t == &PySet_Type || t == &PyFrozenSet_Type;
+}
+
 // The output value handle of a callable's result, or null with an exception set.
 VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
     if (result == Py_None) return vorn_null();
+    if (cannot_carry_handle(result)) return conversions.py_value_to_c(result, ret_type);
     PyObject* handle = nullptr;
     if (_PyObject_LookupAttr(result, str<"_vorn_c_value">(), &handle) < 0) return nullptr;
     Ref owned = Ref::steal(handle);
-    if (owned && owned.get() != Py_None) {
-        Ref index = Ref::steal(PyNumber_Index(owned.get()));
-        if (!index) return nullptr;
-        size_t address = PyLong_AsSize_t(index.get());
-        if (address == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
-        if (address == 0) {
-            PyErr_SetString(PyExc_ValueError, "_vorn_c_value is a null value handle");
-            return nullptr;
-        }
-        return vorn_value_retain(reinterpret_cast<VornValue*>(address));
-    }
-    return conversions.py_value_to_c(result, ret_type);
-}
-
-// Steps of one call; null with an exception set, or sets `*early` for an error
-// result that is not an exception (registry or function unknown).
-VornValue* dispatch(VornValue** args, size_t nargs, VornType** arg_types, size_t n_arg_types,
-                    VornType* ret_type, EvalResult* early, bool* has_early) noexcept {
-    const CurrentCall record = current_call();  // consumed before any Python code runs
-    Ref name = Ref::steal(PyBytes_FromString(record.name ? record.name : ""));
-    if (!name) return nullptr;
-    Ref states = Ref::steal(global(str<"_dispatch_states">()));
-    if (!states) return nullptr;
-    Ref key = Ref::steal(PyLong_FromVoidPtr(record.registry));
-    if (!key) return nullptr;
-    Ref state = Ref::steal(PyObject_CallMethodObjArgs(states.get(), str<"get">(), key.get(), nullptr));
-    if (!state) return nullptr;
-    if (state.get() == Py_None) {
-        *early = error_with_name("Platform registry has no Python dispatch state: ", name.get());
-        *has_early = true;
+    if (!owned || owned.get() == Py_None) return conversions.py_value_to_c(result, ret_type);
+    Ref index = Ref::steal(PyNumber_Index(owned.get()));
+    if (!index) return nullptr;
+    size_t address = PyLong_AsSize_t(index.get());
+    if (address == static_cast<size_t>(-1) && PyErr_Occurred()) return nullptr;
+    if (address == 0) {
+        // Retaining it would hand the runtime a null handle.
+        PyErr_SetString(PyExc_ValueError, "_vorn_c_value is a null value handle");
         return nullptr;
     }
-    Ref direct = Ref::steal(PySequence_GetItem(state.get(), 0));
-    if (!direct) return nullptr;
-    Ref entry = Ref::steal(PyObject_CallMethodObjArgs(direct.get(), str<"get">(), name.get(), nullptr));
-    if (!entry) return nullptr;
-    Ref callable, is_async;
-    if (entry.get() != Py_None) {
-        callable = Ref::steal(PySequence_GetItem(entry.get(), 0));
-        if (callable) is_async = Ref::steal(PySequence_GetItem(entry.get(), 1));
-        if (!is_async) return nullptr;
-    } else {
-        Ref generic = Ref::steal(PySequence_GetItem(state.get(), 1));
-        if (!generic) return nullptr;
-        int found = PySequence_Contains(generic.get(), name.get());
-        if (found < 0) return nullptr;
-        if (!found) {
-            *early = error_with_name("Platform function not found: ", name.get());
-            *has_early = true;
-            return nullptr;
-        }
-        callable = Ref::steal(specialize_generic(state.get(), name.get()));
-        if (!callable) return nullptr;
-        Ref generic_entry = Ref::steal(PyObject_GetItem(generic.get(), name.get()));
-        if (generic_entry) is_async = Ref::steal(PySequence_GetItem(generic_entry.get(), 1));
-        if (!is_async) return nullptr;
-    }
+    return vorn_value_retain(reinterpret_cast<VornValue*>(address));
+}
 
-    Ref py_args = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(nargs)));
-    if (!py_args) return nullptr;
+// The callable that serves one call, and its async flag.
+struct Target {
+    Ref callable;
+    Ref is_async;
+};
+
+// Finds the target of the call named `name`: 1 when found, 0 when `early` holds an
+// error result that is no exception (registry or function unknown), -1 on an exception.
+int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalResult& early) noexcept {
+    Ref states = Ref::steal(global(str<"_dispatch_states">()));
+    Ref key = Ref::steal(registry_key(call.registry));
+    if (!states || !key) return -1;
+    Ref state = Ref::steal(mapping_get(states.get(), key.get()));
+    if (!state) return -1;
+    if (state.get() == Py_None) {
+        early = error_with_name("Platform registry has no Python dispatch state: ", name);
+        return 0;
+    }
+    Ref direct = Ref::steal(sequence_item(state.get(), 0));
+    if (!direct) return -1;
+    Ref entry = Ref::steal(mapping_get(direct.get(), name));
+    if (!entry) return -1;
+    if (entry.get() != Py_None) {
+        target.callable = Ref::steal(sequence_item(entry.get(), 0));
+        if (target.callable) target.is_async = Ref::steal(sequence_item(entry.get(), 1));
+        return target.is_async ? 1 : -1;
+    }
+    Ref generic = Ref::steal(sequence_item(state.get(), 1));
+    if (!generic) return -1;
+    int found = mapping_contains(generic.get(), name);
+    if (found <= 0) {
+        if (found == 0) early = error_with_name("Platform function not found: ", name);
+        return found;
+    }
+    target.callable = Ref::steal(specialize_generic(state.get(), name, call));
+    if (!target.callable) return -1;
+    Ref generic_entry = Ref::steal(PyObject_GetItem(generic.get(), name));
+    if (generic_entry) target.is_async = Ref::steal(sequence_item(generic_entry.get(), 1));
+    return target.is_async ? 1 : -1;
+}
+
+// Converts the arguments, calls the target and converts its result; the output
+// value handle, or null with an exception set.
+VornValue* run_target(const Target& target, VornValue** args, size_t nargs, VornType** arg_types,
+                      size_t n_arg_types, VornType* ret_type) noexcept {
+    Arguments items(nargs);
+    if (!items.ok()) return nullptr;
     for (size_t i = 0; i < nargs; ++i) {
-        VornType* t = (i < n_arg_types && arg_types && arg_types[i]) ? arg_types[i] : &vorn_null_type;
+        VornType* t = (arg_types && i < n_arg_types && arg_types[i]) ? arg_types[i] : &vorn_null_type;
         PyObject* item = conversions.c_value_to_py(args[i], t);
         if (!item) return nullptr;
-        PyTuple_SET_ITEM(py_args.get(), static_cast<Py_ssize_t>(i), item);
+        items.push(item);
     }
-    Ref result = Ref::steal(PyObject_Call(callable.get(), py_args.get(), nullptr));
+    Ref result = Ref::steal(PyObject_Vectorcall(target.callable.get(), items.data(), items.size(), nullptr));
     if (!result) return nullptr;
 
-    int async_flag = PyObject_IsTrue(is_async.get());
-    if (async_flag < 0) return nullptr;
-    if (async_flag) {
+    int is_async = truth(target.is_async.get());
+    if (is_async < 0) return nullptr;
+    if (is_async) {
+        // asyncio is read from the module namespace on every call, as code would.
         Ref asyncio = Ref::steal(global(str<"asyncio">()));
         if (!asyncio) return nullptr;
         Ref check = Ref::steal(PyObject_CallMethodOneArg(asyncio.get(), str<"iscoroutine">(), result.get()));
         if (!check) return nullptr;
-        int is_coro = PyObject_IsTrue(check.get());
-        if (is_coro < 0) return nullptr;
-        if (is_coro) {
+        int is_coroutine = PyObject_IsTrue(check.get());
+        if (is_coroutine < 0) return nullptr;
+        if (is_coroutine) {
             result = Ref::steal(run_async(result.get()));
             if (!result) return nullptr;
         }
@@ -145,18 +189,29 @@ VornValue* dispatch(VornValue** args, size_t nargs, VornType** arg_types, size_t
     return output_value(result.get(), ret_type);
 }
 
+// One platform call under the interpreter lock; every reference it takes is dropped
+// before it returns.
+EvalResult dispatch(VornValue** args, size_t nargs, VornType** arg_types, size_t n_arg_types,
+                    VornType* ret_type) noexcept {
+    // Consumed before any Python code runs, so that platform calls made from inside
+    // the callable (which overwrite this thread's record) leave this one intact.
+    const CurrentCall call = current_call();
+    Ref name = Ref::steal(name_bytes(call.name ? call.name : ""));
+    if (!name) return error_from_exception();
+    Target target;
+    EvalResult early{};
+    int found = find_target(call, name.get(), target, early);
+    if (found == 0) return early;
+    VornValue* out = found > 0 ? run_target(target, args, nargs, arg_types, n_arg_types, ret_type) : nullptr;
+    return out ? eval_ok(out) : error_from_exception();
+}
+
 }  // namespace
 
 EvalResult python_platform_fn(VornValue** args, size_t nargs, VornType** arg_types,
                               size_t n_arg_types, VornType* ret_type) noexcept {
     PyGILState_STATE gil = PyGILState_Ensure();
-    EvalResult early{};
-    bool has_early = false;
-    VornValue* out = dispatch(args, nargs, arg_types, n_arg_types, ret_type, &early, &has_early);
-    EvalResult result;
-    if (out) result = eval_ok(out);
-    else if (has_early) result = early;
-    else result = error_from_exception();
+    EvalResult result = dispatch(args, nargs, arg_types, n_arg_types, ret_type);
     PyGILState_Release(gil);
     return result;
 }

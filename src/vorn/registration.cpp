@@ -56,7 +56,9 @@ int register_typed(PlatformRegistry* registry, PyObject* name, PlatformFn fn, bo
         types.count = static_cast<size_t>(n);
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Ref input = Ref::steal(PySequence_GetItem(inputs, i));
+        // Item access as `inputs[i]`: any object indexable by int serves.
+        Ref index = Ref::steal(PyLong_FromSsize_t(i));
+        Ref input = index ? Ref::steal(PyObject_GetItem(inputs, index.get())) : Ref();
         if (!input) return -1;
         types.items[i] = conversions.py_type_to_c(input.get());
         if (!types.items[i]) return -1;
@@ -151,7 +153,7 @@ void register_platform_functions(PlatformRegistry* registry, PyObject* platform_
     if (!direct || !generic || !cache) return;
     Ref state = Ref::steal(PyTuple_Pack(4, direct.get(), generic.get(), cache.get(), platform_fns));
     Ref states = Ref::steal(global(str<"_dispatch_states">()));
-    Ref key = Ref::steal(PyLong_FromVoidPtr(registry));
+    Ref key = Ref::steal(registry_key(registry));
     if (!state || !states || !key || PyObject_SetItem(states.get(), key.get(), state.get()) < 0) return;
     registry->pre_call = pre_call_hook;
     registry->on_free = on_free_hook;

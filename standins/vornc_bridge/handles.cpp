@@ -150,12 +150,9 @@ void ctype_dealloc(PyObject* o) noexcept {
 }
 
 PyObject* ctype_str(PyObject* o) noexcept {
-    PyObject* s = printed(vorn_print_type(as_ctype(o)->type));
-    if (s == Py_None) {
-        Py_DECREF(s);
-        return PyUnicode_FromString("<unprintable type>");
-    }
-    return s;
+    Ref s = Ref::steal(printed(vorn_print_type(as_ctype(o)->type)));
+    if (s.get() == Py_None) return PyUnicode_FromString("<unprintable type>");
+    return s.release();
 }
 
 PyObject* ctype_repr(PyObject* o) noexcept {

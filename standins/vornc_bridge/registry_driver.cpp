@@ -178,14 +178,11 @@ struct CallSetup {
     // The Python result of a finished call; the result record is cleared.
     PyObject* result(EvalResult& r) noexcept {
         if (r.kind == VORN_EVAL_ERROR) {
-            PyObject* message = PyUnicode_DecodeUTF8(r.message ? r.message : "",
-                                                     static_cast<Py_ssize_t>(r.message ? std::strlen(r.message) : 0),
-                                                     "replace");
-            vorn_eval_result_clear(&r);
-            if (message) {
-                PyErr_SetObject(g_platform_error, message);
-                Py_DECREF(message);
-            }
+            const char* text = r.message ? r.message : "";
+            Ref message = Ref::steal(
+                PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace"));
+            vorn_eval_result_clear(&r);  // the message is ours to free
+            if (message) PyErr_SetObject(g_platform_error, message.get());
             return nullptr;
         }
         if (r.kind != VORN_EVAL_OK || !r.value) {

@@ -82,9 +82,16 @@ VornType* members(VornKind kind, PyObject* payload) noexcept {
         }
         types.push_back(std::move(t));
     }
-    std::vector<const char*> name_ptrs(names.size());
-    std::vector<size_t> sizes(names.size());
-    std::vector<VornType*> raw(types.size());
+    std::vector<const char*> name_ptrs;
+    std::vector<size_t> sizes;
+    std::vector<VornType*> raw;
+    try {
+        name_ptrs.resize(names.size());
+        sizes.resize(names.size());
+        raw.resize(types.size());
+    } catch (...) {
+        return out_of_memory();
+    }
     for (size_t i = 0; i < names.size(); ++i) {
         name_ptrs[i] = names[i].data();
         sizes[i] = names[i].size();
@@ -135,7 +142,12 @@ VornType* function(VornKind kind, PyObject* payload) noexcept {
     }
     TypeHandle output(item_type(payload, vorn::str<"output">()));
     if (!output) return nullptr;
-    std::vector<VornType*> raw(types.size());
+    std::vector<VornType*> raw;
+    try {
+        raw.resize(types.size());
+    } catch (...) {
+        return out_of_memory();
+    }
     for (size_t i = 0; i < types.size(); ++i) raw[i] = types[i].release();
     VornType* t = vorn_type_function(kind, raw.size(), raw.data(), output.release());
     return t ? t : out_of_memory();

@@ -27,6 +27,7 @@ PyObject* compare_bool(NativeFunction*, PyObject* const* a) noexcept {
 
 PyObject* compare_int(NativeFunction*, PyObject* const* a) noexcept {
     int64_t x, y;
+    if (short_int_value(a[0], &x) && short_int_value(a[1], &y)) return three_way(compare_int64(x, y));
     if (to_int64(a[0], &x) < 0 || to_int64(a[1], &y) < 0) return nullptr;
     return three_way(compare_int64(x, y));
 }

@@ -1,5 +1,5 @@
-// What the files of cy_compare_for share: the per-kind builders of the composite
-// comparers, and the two ways a comparer reads a component comparer's result.
+// What the files of cy_compare_for share: the composite builders, the two ways a
+// comparer reads a component comparer's result, and small helpers of the walks.
 #pragma once
 
 #include "vorn/utils/sortkit.hpp"
@@ -43,6 +43,21 @@ inline bool small_int_value(PyObject* r, int32_t* out) noexcept {
     return true;
 }
 
+// The value of an exact int of at most two digits (60 bits), read directly.
+inline bool short_int_value(PyObject* o, int64_t* out) noexcept {
+    if (!PyLong_CheckExact(o)) return false;
+    const Py_ssize_t size = Py_SIZE(o);
+    const digit* d = reinterpret_cast<PyLongObject*>(o)->ob_digit;
+    switch (size) {
+        case 0: *out = 0; return true;
+        case 1: *out = d[0]; return true;
+        case -1: *out = -static_cast<int64_t>(d[0]); return true;
+        case 2: *out = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT; return true;
+        case -2: *out = -(static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT); return true;
+        default: return false;
+    }
+}
+
 // The integer result of a component call: `r` as a signed 32-bit integer (an int as
 // it is, anything else through __int__). 0 with `*out` set, or -1 with an exception.
 inline int integer_result(PyObject* r, int32_t* out) noexcept {
@@ -57,7 +72,7 @@ int object_result(PyObject* r) noexcept;
 // True when `fn` is one of our functions that never reads a comparison context, so
 // a caller holding None need not make one for it.
 inline bool ignores_context(PyObject* fn) noexcept {
-    return false && is_native_function(fn) &&
+    return is_native_function(fn) &&
            (reinterpret_cast<NativeFunction*>(fn)->spec->flags & kIgnoresContext);
 }
 

@@ -135,7 +135,9 @@ VORN_C_API VornValue *vorn_value_dict_value(const VornValue *value, size_t i);
 VORN_C_API void vorn_value_matrix_shape(const VornValue *value, size_t *rows, size_t *cols);
 VORN_C_API size_t vorn_value_variant_case(const VornValue *value);
 VORN_C_API VornValue *vorn_value_variant_payload(const VornValue *value);
-/* A Ref's target is mutable: get returns a new reference, set takes one over. */
+/* A Ref's target is mutable: get returns a new reference, set takes one over.
+ * Counting does not collect cycles: a Ref made to reach itself stays alive until
+ * its target is set to something else. */
 VORN_C_API VornValue *vorn_value_ref_get(VornValue *ref);
 VORN_C_API void vorn_value_ref_set(VornValue *ref, VornValue *target);
 VORN_C_API void *vorn_value_function_payload(const VornValue *value, void (**release)(void *));
@@ -164,7 +166,8 @@ typedef struct VornPlatformEntry {
 } VornPlatformEntry;
 
 /* Every registration in order, duplicates included; a call uses the latest one of
- * its name. */
+ * its name. Registering and calling are safe from any thread; freeing a registry
+ * while a call on it runs is not. */
 VORN_C_API size_t vorn_platform_entry_count(PlatformRegistry *registry);
 VORN_C_API bool vorn_platform_entry(PlatformRegistry *registry, size_t i, VornPlatformEntry *out);
 VORN_C_API ptrdiff_t vorn_platform_find(PlatformRegistry *registry, const char *name);
