@@ -16,6 +16,15 @@ constexpr const char* kPredicateNames[] = {
 
 const char* predicate_name(Kind kind) noexcept { return kPredicateNames[static_cast<int>(kind)]; }
 
+PyObject* raise_unknown_type(PyObject* type_val) noexcept {
+    Ref kind = Ref::steal(PyObject_GetAttr(type_val, str<"type">()));
+    if (!kind) return nullptr;
+    Ref text = Ref::steal(PyObject_Format(kind.get(), nullptr));
+    if (!text) return nullptr;
+    PyErr_Format(PyExc_RuntimeError, "Unknown type encountered during type printing: %U", text.get());
+    return nullptr;
+}
+
 int classify(PyObject* type_val, Kind last, Kind* out) noexcept {
     static PyObject* names[19] = {};
     for (int i = 0; i <= static_cast<int>(last); ++i) {

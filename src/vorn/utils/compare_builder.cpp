@@ -134,15 +134,6 @@ const FunctionSpec compare_recursive_spec{
 
 // ---- The builder ----------------------------------------------------------------------
 
-PyObject* raise_unknown_type(PyObject* type_val) noexcept {
-    Ref kind = Ref::steal(PyObject_GetAttr(type_val, str<"type">()));
-    if (!kind) return nullptr;
-    Ref text = Ref::steal(PyObject_Format(kind.get(), nullptr));
-    if (!text) return nullptr;
-    PyErr_Format(PyExc_RuntimeError, "Unknown type encountered during type printing: %U", text.get());
-    return nullptr;
-}
-
 PyObject* cy_compare_for_impl(NativeFunction*, PyObject* const* args) noexcept {
     PyObject* type_val = args[0];
     PyObject* type_ctx = args[1];
@@ -228,23 +219,6 @@ PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept {
     }
     Ref index = Ref::steal(PyLong_FromSsize_t(i));
     return index ? PyObject_GetItem(seq, index.get()) : nullptr;
-}
-
-PyObject* import_value_class(const char* name) noexcept {
-    Ref attr = Ref::steal(PyUnicode_InternFromString(name));
-    if (!attr) return nullptr;
-    Ref fromlist = Ref::steal(PyList_New(1));
-    if (!fromlist) return nullptr;
-    PyList_SET_ITEM(fromlist.get(), 0, attr.new_ref());
-    Ref module = Ref::steal(PyImport_ImportModuleLevel("vorn.types.values", globals(), nullptr,
-                                                       fromlist.get(), 0));
-    if (!module) return nullptr;
-    PyObject* cls = PyObject_GetAttr(module.get(), attr.get());
-    if (!cls && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_ImportError, "cannot import name %S", attr.get());
-    }
-    return cls;
 }
 
 }  // namespace vorn::sortkit

@@ -85,7 +85,4 @@ ScalarOrder scalar_order(PyObject* comparer) noexcept;
 // New reference, or null with an exception set.
 PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept;
 
-// `from vorn.types.values import <name>`: new reference, or null with ImportError.
-PyObject* import_value_class(const char* name) noexcept;
-
 }  // namespace vorn::sortkit

@@ -114,9 +114,7 @@ PyObject* build_member(PyObject* member, PyObject* type_ctx) noexcept {
 }  // namespace
 
 PyObject* build_ref(PyObject* t, PyObject* type_ctx) noexcept {
-    // Only the import's success matters.
-    Ref ref_class = Ref::steal(import_value_class("VornRef"));
-    if (!ref_class) return nullptr;
+    if (import_value_classes({"VornRef"}) < 0) return nullptr;
     Ref comparer = make_function(ref_spec);
     if (!comparer) return nullptr;
     Ref target_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));

@@ -1,44 +1,10 @@
 // Build steps shared by cy_equal_for and cy_is_for: component functions, Struct
-// fields, Variant cases, the value-class imports and the unknown-kind error.
+// fields and Variant cases.
 #include "vorn/utils/member_builds.hpp"
 
 #include "vorn/utils/type_context.hpp"
 
 namespace vorn::sortkit {
-
-int import_value_classes(std::initializer_list<const char*> names) noexcept {
-    Ref fromlist = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-    if (!fromlist) return -1;
-    Py_ssize_t i = 0;
-    for (const char* n : names) {
-        PyObject* s = PyUnicode_InternFromString(n);
-        if (!s) return -1;
-        PyTuple_SET_ITEM(fromlist.get(), i++, s);
-    }
-    Ref source = Ref::steal(PyImport_ImportModuleLevelObject(
-        str<"vorn.types.values">(), globals(), nullptr, fromlist.get(), 0));
-    if (!source) return -1;
-    for (i = 0; i < PyTuple_GET_SIZE(fromlist.get()); ++i) {
-        PyObject* n = PyTuple_GET_ITEM(fromlist.get(), i);
-        Ref value = Ref::steal(PyObject_GetAttr(source.get(), n));
-        if (value) continue;
-        if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_ImportError, "cannot import name %S", n);
-        }
-        return -1;
-    }
-    return 0;
-}
-
-PyObject* raise_unknown_type(PyObject* type_val) noexcept {
-    Ref kind = Ref::steal(PyObject_GetAttr(type_val, str<"type">()));
-    if (!kind) return nullptr;
-    Ref text = Ref::steal(PyObject_Format(kind.get(), nullptr));
-    if (!text) return nullptr;
-    PyErr_Format(PyExc_RuntimeError, "Unknown type encountered during type printing: %U", text.get());
-    return nullptr;
-}
 
 PyObject* build_over_component(const char* builder_name, PyObject* component_type,
                                PyObject* type_ctx, const FunctionSpec& spec) noexcept {

@@ -4,17 +4,7 @@
 
 #include "vorn/utils/sortkit.hpp"
 
-#include <initializer_list>
-
 namespace vorn::sortkit {
-
-// `from vorn.types.values import <names>`, with ImportError "cannot import name %S"
-// for a missing one; the classes are not kept. Returns 0, or -1 with an exception set.
-int import_value_classes(std::initializer_list<const char*> names) noexcept;
-
-// Raises RuntimeError "Unknown type encountered during type printing: <type_val.type>"
-// and returns null.
-PyObject* raise_unknown_type(PyObject* type_val) noexcept;
 
 // A function of `spec` over the function built for `component_type` (state 0).
 // A null `component_type` (a failed read) is passed on. New reference, or null.

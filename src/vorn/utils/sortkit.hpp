@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 
 namespace vorn::sortkit {
 
@@ -93,6 +94,21 @@ int classify(PyObject* type_val, Kind last, Kind* out) noexcept;
 
 // The name of the predicate of `kind` ("is_never_type", ...).
 const char* predicate_name(Kind kind) noexcept;
+
+// Raises RuntimeError "Unknown type encountered during type printing: <type_val.type>"
+// and returns null.
+PyObject* raise_unknown_type(PyObject* type_val) noexcept;
+
+// `from <from> import <names>`; ImportError "cannot import name %S" for a missing
+// name. Binds each in `bind_into` unless it is null. 0, or -1 with an exception set.
+int import_from(const char* from, std::initializer_list<const char*> names,
+                PyObject* bind_into = nullptr) noexcept;
+
+// `from vorn.types.values import <names>`, the classes not kept (builds need only the
+// import's success).
+inline int import_value_classes(std::initializer_list<const char*> names) noexcept {
+    return import_from("vorn.types.values", names);
+}
 
 // ---- Module functions, each defined in its own file ----------------------------------
 

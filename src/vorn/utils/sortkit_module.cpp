@@ -35,37 +35,6 @@ int keep_builtins() noexcept {
     return 0;
 }
 
-// `from <module> import <names...>`, binding each name in `module`.
-int import_names(PyObject* module, const char* from, const char* const* what, int count) noexcept {
-    Ref fromlist = Ref::steal(PyList_New(count));
-    if (!fromlist) return -1;
-    for (int i = 0; i < count; ++i) {
-        PyObject* n = PyUnicode_FromString(what[i]);
-        if (!n) return -1;
-        PyList_SET_ITEM(fromlist.get(), i, n);
-    }
-    Ref name = Ref::steal(PyUnicode_FromString(from));
-    if (!name) return -1;
-    Ref empty = Ref::steal(PyDict_New());
-    if (!empty) return -1;
-    Ref source = Ref::steal(PyImport_ImportModuleLevelObject(name.get(), globals(), empty.get(),
-                                                             fromlist.get(), 0));
-    if (!source) return -1;
-    for (int i = 0; i < count; ++i) {
-        PyObject* n = PyList_GET_ITEM(fromlist.get(), i);
-        Ref value = Ref::steal(PyObject_GetAttr(source.get(), n));
-        if (!value) {
-            if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-                PyErr_Clear();
-                PyErr_Format(PyExc_ImportError, "cannot import name %S", n);
-            }
-            return -1;
-        }
-        if (PyObject_SetAttr(module, n, value.get()) < 0) return -1;
-    }
-    return 0;
-}
-
 int bind_function(PyObject* module, const FunctionSpec& spec) noexcept {
     Ref f = make_function(spec);
     if (!f) return -1;
@@ -76,16 +45,17 @@ int exec_sortkit(PyObject* module, PyObject*) noexcept {
     if (ready_function_type() < 0 || keep_builtins() < 0) return -1;
     if (make_key_type(module) < 0) return -1;
 
-    static const char* const predicates[] = {
-        "is_array_type", "is_async_function_type", "is_blob_type", "is_boolean_type",
-        "is_datetime_type", "is_dict_type", "is_float_type", "is_function_type",
-        "is_integer_type", "is_matrix_type", "is_never_type", "is_null_type",
-        "is_recursive_type", "is_ref_type", "is_set_type", "is_string_type",
-        "is_struct_type", "is_variant_type", "is_vector_type",
-    };
-    if (import_names(module, "vorn.types.types", predicates, 19) < 0) return -1;
-    static const char* const value_classes[] = {"VornBlob", "VornMatrix", "VornVector"};
-    if (import_names(module, "vorn.types.values", value_classes, 3) < 0) return -1;
+    // The predicates in alphabetical order, then the value classes.
+    if (import_from("vorn.types.types",
+                    {"is_array_type", "is_async_function_type", "is_blob_type", "is_boolean_type",
+                     "is_datetime_type", "is_dict_type", "is_float_type", "is_function_type",
+                     "is_integer_type", "is_matrix_type", "is_never_type", "is_null_type",
+                     "is_recursive_type", "is_ref_type", "is_set_type", "is_string_type",
+                     "is_struct_type", "is_variant_type", "is_vector_type"},
+                    module) < 0)
+        return -1;
+    if (import_from("vorn.types.values", {"VornBlob", "VornMatrix", "VornVector"}, module) < 0)
+        return -1;
 
     const FunctionSpec* functions[] = {
         &cy_make_vorn_key_spec, &cy_compare_bool_spec, &cy_compare_int_spec,
