@@ -1,15 +1,20 @@
-"""Shared test set-up: a hypothesis profile that keeps no example database in the repo,
-and a fixture that proves a test released every runtime handle it made."""
+"""Shared test set-up: a hypothesis profile that keeps no example database and nothing
+else in the repo, and a fixture that proves a test released every runtime handle it
+made."""
 from __future__ import annotations
 
 import gc
 import os
 import sys
+import tempfile
 
 import pytest
 from hypothesis import HealthCheck, settings
 
 sys.path.insert(0, os.path.dirname(__file__))
+# What hypothesis still keeps without a database (its character tables) goes to the
+# temporary folder, not into the work tree; read at first use, so set early enough.
+os.environ.setdefault("HYPOTHESIS_STORAGE_DIRECTORY", os.path.join(tempfile.gettempdir(), "vorn-hypothesis"))
 
 settings.register_profile(
     "vorn", database=None, deadline=None,

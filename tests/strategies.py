@@ -3,7 +3,9 @@ by the property tests of all modules."""
 from __future__ import annotations
 
 import datetime as dt
+import functools
 import itertools
+import math
 
 from hypothesis import strategies as st
 
@@ -31,17 +33,21 @@ def _recursive_tree(element: T.Type) -> T.Type:
     return T.recursive(scope, T.struct(value=element, children=T.array(T.rec_ref(scope))))
 
 
-def types(max_leaves: int = 6, recursive: bool = True, sets: bool = True) -> st.SearchStrategy:
-    """Random type descriptors of every kind that has values."""
+def types(max_leaves: int = 6, recursive: bool = True, sets: bool = True, dicts: bool = True,
+          composite_keys: bool = False) -> st.SearchStrategy:
+    """Random type descriptors of every kind that has values. Dict keys are Integers
+    or Strings, or with `composite_keys` any type."""
     def extend(children: st.SearchStrategy) -> st.SearchStrategy:
+        keys = children if composite_keys else st.sampled_from([T.integer(), T.string()])
         options = [
             children.map(T.array), children.map(T.vector), children.map(T.ref),
             st.sampled_from([T.integer(), T.float_()]).map(T.matrix),
-            st.tuples(st.sampled_from([T.integer(), T.string()]), children).map(lambda kv: T.dict_(*kv)),
             st.lists(st.tuples(names, children), max_size=4, unique_by=lambda p: p[0]).map(T.struct),
             st.lists(st.tuples(names, children), min_size=1, max_size=4,
                      unique_by=lambda p: p[0]).map(T.variant),
         ]
+        if dicts:
+            options.append(st.tuples(keys, children).map(lambda kv: T.dict_(*kv)))
         if sets:
             options.append(children.map(T.set_))
         if recursive:
@@ -118,3 +124,173 @@ def values(t: T.Type, allow_nan: bool = True, max_size: int = 4,
 def typed_values(allow_nan: bool = True, **type_options) -> st.SearchStrategy:
     """Pairs (type, value)."""
     return types(**type_options).flatmap(lambda t: st.tuples(st.just(t), values(t, allow_nan)))
+
+
+def same(t, a, b, env=None):
+    """Structural equality that also keeps order (the format keeps Set and Dict order),
+    Float by bits up to NaN, and Blob by bytes."""
+    env = env or {}
+    kind = t.type
+    if kind == "Recursive":
+        payload = t.value
+        if payload.type == "wrapper":
+            inner = dict(env)
+            inner[payload.value["id"]] = payload.value["inner"]
+            return same(payload.value["inner"], a, b, inner)
+        return same(env[payload.value], a, b, env)
+    if kind == "Float":
+        if math.isnan(a) or math.isnan(b):
+            return math.isnan(a) and math.isnan(b)
+        return a == b and math.copysign(1, a) == math.copysign(1, b)
+    if kind in ("Null", "Boolean", "Integer", "String", "DateTime"):
+        return type(a) is type(b) and a == b
+    if kind == "Blob":
+        return bytes(a.data) == bytes(b.data)
+    if kind == "Vector":
+        return len(a._data) == len(b._data) and all(same(t.value, x, y, env) for x, y in zip(a._data, b._data))
+    if kind == "Matrix":
+        xs, ys = list(a._data.ravel()), list(b._data.ravel())
+        return (a.rows, a.cols) == (b.rows, b.cols) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
+    if kind in ("Array", "Set"):
+        xs, ys = list(a), list(b)
+        return len(xs) == len(ys) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
+    if kind == "Dict":
+        xs, ys = list(a.items()), list(b.items())
+        return len(xs) == len(ys) and all(
+            same(t.value["key"], kx, ky, env) and same(t.value["value"], vx, vy, env)
+            for (kx, vx), (ky, vy) in zip(xs, ys))
+    if kind == "Ref":
+        return same(t.value, a.value, b.value, env)
+    if kind == "Struct":
+        return set(a) == set(b) and all(same(f["type"], a[f["name"]], b[f["name"]], env) for f in t.value)
+    if kind == "Variant":
+        case = next(c for c in t.value if c["name"] == a["type"])
+        return a["type"] == b["type"] and same(case["type"], a["value"], b["value"], env)
+    raise AssertionError(f"unexpected kind {kind}")
+
+
+# ---- Malformed input -------------------------------------------------------------------
+
+
+class Hostile:
+    """An object that raises `error` from every operation the modules may try on it:
+    attribute reads, comparisons, truth, length, items, iteration, hashing and the
+    number conversions."""
+
+    def __init__(self, error: type[Exception] = ValueError) -> None:
+        object.__setattr__(self, "_error", error)
+
+    def _raise(self, *_args):
+        raise object.__getattribute__(self, "_error")("hostile")
+
+    def __getattr__(self, name):
+        self._raise()
+
+    __eq__ = __ne__ = __lt__ = __le__ = __gt__ = __ge__ = _raise
+    __bool__ = __len__ = __getitem__ = __iter__ = __contains__ = __hash__ = _raise
+    __int__ = __float__ = __index__ = __call__ = _raise
+
+    def __repr__(self) -> str:
+        return "Hostile()"
+
+
+class Lying:
+    """A sequence whose length claims more items than it yields."""
+
+    def __len__(self) -> int:
+        return 3
+
+    def __getitem__(self, i):
+        if i >= 1:
+            raise IndexError(i)
+        return 0
+
+    def __iter__(self):
+        yield 0
+
+
+class BadLength:
+    """A sized object whose __len__ is negative."""
+
+    def __len__(self) -> int:
+        return -1
+
+
+_plain_scalars = st.one_of(
+    st.none(), st.booleans(), st.integers(-2**70, 2**70), st.floats(), st.text(max_size=4),
+    st.binary(max_size=4), st.datetimes(timezones=st.none() | st.just(UTC)),
+    st.builds(Hostile, st.sampled_from([ValueError, TypeError, KeyError, IndexError, RuntimeError])),
+    st.builds(Lying), st.builds(BadLength), st.just(object()), st.just(len), st.just(T.integer()),
+)
+
+
+@functools.lru_cache(maxsize=None)
+def junk(max_leaves: int = 8) -> st.SearchStrategy:
+    """Arbitrary Python objects: scalars, hostile objects and the containers and value
+    classes holding them, in any shape, fit for no type in particular."""
+    def extend(children: st.SearchStrategy) -> st.SearchStrategy:
+        small = st.lists(children, max_size=3)
+        return st.one_of(
+            small, small.map(tuple), small.map(V.VornArray), small.map(V.VornVector),
+            small.map(_made(V.VornSet)), children.map(V.VornRef), st.binary(max_size=3).map(V.VornBlob),
+            st.dictionaries(st.text(max_size=3) | st.integers(), children, max_size=3),
+            st.dictionaries(st.sampled_from(["type", "value", "name", "a"]), children, max_size=3),
+            st.tuples(st.text(max_size=3), children).map(lambda p: {"type": p[0], "value": p[1]}),
+            st.lists(st.tuples(children, children), max_size=3).map(_made(V.VornDict)),
+            st.lists(st.lists(children, min_size=1, max_size=2), max_size=2).map(_made(V.VornMatrix)),
+        )
+    return st.recursive(_plain_scalars, extend, max_leaves=max_leaves)
+
+
+def _made(cls):
+    """`cls(items)`, or `items` themselves when the class refuses them (a hostile
+    element, rows of different lengths)."""
+    def make(items):
+        try:
+            return cls(items)
+        except Exception:
+            return items
+    return make
+
+
+def values_or_junk(t: T.Type) -> st.SearchStrategy:
+    """Values of `t`, objects of no type, and lists mixing values of `t` with junk."""
+    return st.one_of(values(t), junk(), st.lists(values(t) | junk(4), max_size=3))
+
+
+_kind_names = st.sampled_from(T.KINDS) | st.sampled_from(["Foo", "", "integer", "wrapper"]) | \
+    st.integers() | st.none()
+
+
+def malformed_types(max_leaves: int = 6) -> st.SearchStrategy:
+    """Type descriptors broken in every way the builders and conversions read them:
+    non-descriptors, unknown kinds, payloads of the wrong shape, members without names
+    or types, Recursive payloads with missing parts, references outside any wrapper,
+    and broken parts nested inside well-formed descriptors."""
+    def broken(children: st.SearchStrategy) -> st.SearchStrategy:
+        member = st.one_of(
+            st.fixed_dictionaries({"name": names, "type": children}),
+            st.fixed_dictionaries({"name": names}), st.fixed_dictionaries({"type": children}),
+            st.fixed_dictionaries({"name": st.integers() | st.none(), "type": children}),
+            junk(2))
+        payload = st.one_of(
+            children, junk(3), st.lists(member, max_size=3),
+            st.fixed_dictionaries({"key": children}), st.fixed_dictionaries({"value": children}),
+            st.fixed_dictionaries({"key": children, "value": children}),
+            st.fixed_dictionaries({"inputs": st.lists(children, max_size=2) | junk(2),
+                                   "output": children}),
+            st.builds(T.RecursivePayload, st.sampled_from(["wrapper", "ref", "Wrapper", 3]),
+                      st.fixed_dictionaries({"id": names | st.integers() | st.just([]),
+                                             "inner": children}) | names | junk(2)),
+            st.builds(T.RecursivePayload, st.just("wrapper"), st.fixed_dictionaries({"id": names})))
+        return st.one_of(
+            st.builds(T.Type, _kind_names, payload),
+            children.map(T.array), children.map(T.set_), children.map(T.ref),
+            st.tuples(children, children).map(lambda kv: T.dict_(*kv)),
+            st.lists(st.tuples(names, children), max_size=3).map(T.struct),
+            st.lists(st.tuples(names, children), min_size=1, max_size=3).map(T.variant),
+            st.tuples(names, children).map(lambda p: T.recursive(*p)),
+            names.map(T.rec_ref))
+    leaves = st.one_of(st.sampled_from(SCALAR_TYPES + [T.never(), T.function(), T.async_function()]),
+                       junk(2), st.builds(T.Type, _kind_names, junk(2)))
+    return st.recursive(leaves, broken, max_leaves=max_leaves)

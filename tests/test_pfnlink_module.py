@@ -351,3 +351,13 @@ def test_registration_module_globals_are_read_at_call_time(reg, monkeypatch):
     monkeypatch.setattr(_pfnlink, "_dispatch_states", states)
     reg.register([{"name": "f", "fn": len}])
     assert list(states) == [reg.address]
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda: _pfnlink.clear_platform_state(1), "clear_platform_state() takes no arguments (1 given)"),
+    (lambda: _pfnlink.clear_platform_state(x=1), "clear_platform_state() takes no keyword arguments"),
+])
+def test_clear_platform_state_argument_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message

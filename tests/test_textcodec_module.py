@@ -282,3 +282,10 @@ FAKE_BRIDGE = textwrap.dedent("""
 def test_import_checks_the_bridge_capsules(case, expected):
     out = subprocess.run([sys.executable, "-c", FAKE_BRIDGE, case], capture_output=True, text=True, check=True)
     assert out.stdout.strip() == expected
+
+
+@pytest.mark.parametrize("text", ['"' + "\u00e9" * 500 + '"', '"' + "\U0001f600" * 100 + '"'])
+def test_parse_leaves_the_callers_str_unchanged(text):
+    before = sys.getsizeof(text)
+    assert tc._parse_value(T.string(), text) == text[1:-1]
+    assert sys.getsizeof(text) == before  # no UTF-8 copy cached inside it

@@ -2,13 +2,13 @@
 printed text gives back an equal value, and printing that value gives the same text."""
 from __future__ import annotations
 
-import math
 
 import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import strategies as S
+from strategies import same
 from vorn.serialization import _textcodec as tc
 from vorn.types import types as T
 from vorn.types import values as V
@@ -19,49 +19,6 @@ except ImportError:  # the ordering module is built separately
     cy_equal_for = None
 
 pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
-
-
-def same(t, a, b, env=None):
-    """Structural equality that also keeps order (the format keeps Set and Dict order),
-    Float by bits up to NaN, and Blob by bytes."""
-    env = env or {}
-    kind = t.type
-    if kind == "Recursive":
-        payload = t.value
-        if payload.type == "wrapper":
-            inner = dict(env)
-            inner[payload.value["id"]] = payload.value["inner"]
-            return same(payload.value["inner"], a, b, inner)
-        return same(env[payload.value], a, b, env)
-    if kind == "Float":
-        if math.isnan(a) or math.isnan(b):
-            return math.isnan(a) and math.isnan(b)
-        return a == b and math.copysign(1, a) == math.copysign(1, b)
-    if kind in ("Null", "Boolean", "Integer", "String", "DateTime"):
-        return type(a) is type(b) and a == b
-    if kind == "Blob":
-        return bytes(a.data) == bytes(b.data)
-    if kind == "Vector":
-        return len(a._data) == len(b._data) and all(same(t.value, x, y, env) for x, y in zip(a._data, b._data))
-    if kind == "Matrix":
-        xs, ys = list(a._data.ravel()), list(b._data.ravel())
-        return (a.rows, a.cols) == (b.rows, b.cols) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
-    if kind in ("Array", "Set"):
-        xs, ys = list(a), list(b)
-        return len(xs) == len(ys) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
-    if kind == "Dict":
-        xs, ys = list(a.items()), list(b.items())
-        return len(xs) == len(ys) and all(
-            same(t.value["key"], kx, ky, env) and same(t.value["value"], vx, vy, env)
-            for (kx, vx), (ky, vy) in zip(xs, ys))
-    if kind == "Ref":
-        return same(t.value, a.value, b.value, env)
-    if kind == "Struct":
-        return set(a) == set(b) and all(same(f["type"], a[f["name"]], b[f["name"]], env) for f in t.value)
-    if kind == "Variant":
-        case = next(c for c in t.value if c["name"] == a["type"])
-        return a["type"] == b["type"] and same(case["type"], a["value"], b["value"], env)
-    raise AssertionError(f"unexpected kind {kind}")
 
 
 def identity_in_sets(t, floats, inside=False, seen=()):

@@ -43,6 +43,18 @@ int parse_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
                     PyObject* kwnames, PyObject** out) noexcept {
     const Py_ssize_t n = spec.nparams;
     const bool exact = spec.nrequired == spec.nparams;
+    if (n == 0) {
+        // A function without parameters words its errors as the interpreter's own do.
+        if (nargs > 0) {
+            PyErr_Format(PyExc_TypeError, "%.200s() takes no arguments (%zd given)", spec.name, nargs);
+            return -1;
+        }
+        if (kwnames && PyTuple_GET_SIZE(kwnames) > 0) {
+            PyErr_Format(PyExc_TypeError, "%.200s() takes no keyword arguments", spec.name);
+            return -1;
+        }
+        return 0;
+    }
     if (nargs > n) {
         raise_argument_count(spec.name, exact, spec.nrequired, n, nargs);
         return -1;
@@ -54,8 +66,8 @@ int parse_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
     if (nkw > 0) {
         PyObject* const* kwvalues = args + nargs;
         // Keywords are matched to the parameters after the positional ones; one that
-        // names a positional parameter, or no parameter, is an error. As in the
-        // interpreter, a missing required argument is reported before a bad keyword.
+        // names a positional parameter, or no parameter, is an error. A missing
+        // required argument is reported before a bad keyword.
         bool bad_keyword = false;
         for (Py_ssize_t k = 0; k < nkw; ++k) {
             PyObject* key = PyTuple_GET_ITEM(kwnames, k);

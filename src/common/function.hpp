@@ -40,6 +40,11 @@ enum FunctionFlags : unsigned {
     // Neither reads nor passes on a comparison context (a leaf comparer or
     // equality function): callers may skip making a context for it.
     kIgnoresContext = 1u,
+    // Hands a comparison context on only as the ordering module's private context
+    // rules allow (context_for), so a context kept natively may be passed to it.
+    kKeepsContextPrivate = 2u,
+    // Calls the function in its one-slot cell (state 0) with the context it got.
+    kForwardsContext = 4u,
 };
 
 struct NativeFunction {

@@ -112,7 +112,9 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
         PyErr_SetString(PyExc_ValueError, "_vorn_c_value is a null value handle");
         return nullptr;
     }
-    return vorn_value_retain(reinterpret_cast<VornValue*>(address));
+    auto* value = reinterpret_cast<VornValue*>(address);
+    vorn_value_retain(value);
+    return value;
 }
 
 // The callable that serves one call, and its async flag.

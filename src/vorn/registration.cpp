@@ -30,9 +30,11 @@ struct TypeArray {
     size_t count = 0;
     VornType* output = nullptr;
     ~TypeArray() {
-        for (size_t i = 0; i < count; ++i) vorn_type_release(items[i]);  // null-safe
+        for (size_t i = 0; i < count; ++i) {
+            if (items[i]) vorn_type_release(items[i]);
+        }
         std::free(items);
-        vorn_type_release(output);
+        if (output) vorn_type_release(output);
     }
 };
 
@@ -106,10 +108,14 @@ int register_one(PlatformRegistry* registry, PyObject* description, PyObject* di
                 PyCapsule_GetPointer(factory.get(), "vorn_generic_factory"));
             if (!c_factory) return -1;
         }
-        int truth = PyObject_IsTrue(is_async.get());
-        if (truth < 0) return -1;
+        // The name is copied before the flag's truth is taken, as the call reads them.
         char* copy = registry_name(name.get());
         if (!copy) return -1;
+        int truth = PyObject_IsTrue(is_async.get());
+        if (truth < 0) {
+            std::free(copy);
+            return -1;
+        }
         platform_registry_add_generic(registry, copy, c_factory, truth != 0);
         return 0;
     }

@@ -2,6 +2,7 @@
 // accepts exactly one value of that type with optional whitespace around it.
 #include "lexical.hpp"
 #include "runtime.hpp"
+#include "stack_guard.hpp"
 #include "utf8.hpp"
 
 #include <charconv>
@@ -77,7 +78,7 @@ private:
     // ---- values
 
     VornValue* value(const VornType* t, const VornScope* env, int depth) noexcept {
-        if (depth > kMaxDepth) return nullptr;
+        if (depth > kMaxDepth || stack_nearly_exhausted()) return nullptr;
         skip_ws();
         switch (t->kind) {
             case VORN_NULL:
@@ -488,7 +489,7 @@ private:
     }
 
     bool accepts_null(const VornType* t, const VornScope* env, int depth) noexcept {
-        if (depth > kMaxDepth) return false;
+        if (depth > kMaxDepth || stack_nearly_exhausted()) return false;
         if (t->kind == VORN_NULL) return true;
         if (t->kind != VORN_RECURSIVE) return false;
         if (t->rec_ref) {

@@ -11,6 +11,14 @@ namespace vorn_rt {
 namespace {
 
 constexpr size_t kClassSizes[] = {32, 64};
+
+// Under AddressSanitizer every block goes straight back to malloc, so that a use of
+// a freed handle record is caught instead of landing in a recycled block.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kRecycle = false;
+#else
+constexpr bool kRecycle = true;
+#endif
 constexpr size_t kClasses = sizeof kClassSizes / sizeof kClassSizes[0];
 constexpr size_t kMaxCached = size_t{1} << 17;  // blocks kept per class and thread
 
@@ -88,7 +96,7 @@ int size_class(size_t size) noexcept {
 
 void* pool_alloc(size_t size) noexcept {
     int c = size_class(size);
-    if (c < 0) return std::malloc(size);
+    if (c < 0 || !kRecycle) return std::malloc(size);
     ThreadState& s = t_state;
     if (ready(s)) {
         if (FreeBlock* b = s.head[c]) {
@@ -103,7 +111,7 @@ void* pool_alloc(size_t size) noexcept {
 void pool_free(void* p, size_t size) noexcept {
     int c = size_class(size);
     ThreadState& s = t_state;
-    if (!p || c < 0 || !ready(s) || s.cached[c] >= kMaxCached) return std::free(p);
+    if (!p || c < 0 || !kRecycle || !ready(s) || s.cached[c] >= kMaxCached) return std::free(p);
     auto* b = static_cast<FreeBlock*>(p);
     b->next = s.head[c];
     s.head[c] = b;

@@ -1,6 +1,7 @@
 // The type printer: Array<Integer>, Struct{name: String}, Recursive L. ..., and so on.
 #include "lexical.hpp"
 #include "runtime.hpp"
+#include "stack_guard.hpp"
 
 using namespace vorn_rt;
 
@@ -12,7 +13,7 @@ void write_scope(TextBuffer& out, const VornType* t) noexcept {
 }
 
 bool print_type(TextBuffer& out, const VornType* t, int depth) noexcept {
-    if (depth > kMaxDepth) return false;
+    if (depth > kMaxDepth || stack_nearly_exhausted()) return false;
     const char* name = vorn_kind_name(t->kind);
     switch (t->kind) {
         case VORN_VECTOR:

@@ -1,6 +1,7 @@
 // The value printer: canonical text of a value, directed by its type.
 #include "lexical.hpp"
 #include "runtime.hpp"
+#include "stack_guard.hpp"
 
 #include <algorithm>
 
@@ -13,7 +14,7 @@ public:
     TextBuffer out;
 
     bool value(const VornValue* v, const VornType* t, const VornScope* env, int depth) noexcept {
-        if (depth > kMaxDepth) return false;
+        if (depth > kMaxDepth || stack_nearly_exhausted()) return false;
         if (t->kind == VORN_RECURSIVE) return recursive(v, t, env, depth);
         if (v->kind != t->kind) return false;
         switch (t->kind) {

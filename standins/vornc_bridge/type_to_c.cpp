@@ -103,9 +103,9 @@ VornType* members(VornKind kind, PyObject* payload) noexcept {
 }
 
 VornType* recursive(PyObject* payload) noexcept {
-    Ref form = Ref::steal(PyObject_GetAttrString(payload, "type"));
+    Ref form = Ref::steal(PyObject_GetAttr(payload, vorn::str<"type">()));
     if (!form) return nullptr;
-    Ref body = Ref::steal(PyObject_GetAttrString(payload, "value"));
+    Ref body = Ref::steal(PyObject_GetAttr(payload, vorn::str<"value">()));
     if (!body) return nullptr;
     int wrapper = PyUnicode_Check(form.get()) ? PyUnicode_CompareWithASCIIString(form.get(), "wrapper") == 0 : 0;
     std::string scope;
@@ -156,7 +156,7 @@ VornType* function(VornKind kind, PyObject* payload) noexcept {
 VornType* convert(PyObject* descriptor) noexcept {
     vorn::RecursionGuard guard(" while converting a Vorn type");
     if (guard.failed()) return nullptr;
-    Ref kind_name = Ref::steal(PyObject_GetAttrString(descriptor, "type"));
+    Ref kind_name = Ref::steal(PyObject_GetAttr(descriptor, vorn::str<"type">()));
     if (!kind_name) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
             PyErr_Clear();
@@ -176,7 +176,7 @@ VornType* convert(PyObject* descriptor) noexcept {
         VornType* t = vorn_type_scalar(static_cast<VornKind>(kind));
         return t ? t : out_of_memory();
     }
-    Ref payload = Ref::steal(PyObject_GetAttrString(descriptor, "value"));
+    Ref payload = Ref::steal(PyObject_GetAttr(descriptor, vorn::str<"value">()));
     if (!payload) return nullptr;
     switch (kind) {
         case VORN_VECTOR:

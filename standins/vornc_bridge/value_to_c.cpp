@@ -166,7 +166,7 @@ private:
     VornValue* blob(PyObject* v) noexcept {
         Ref data;
         if (is_instance(v, py.blob)) {
-            data = Ref::steal(PyObject_GetAttrString(v, "data"));
+            data = Ref::steal(PyObject_GetAttr(v, vorn::str<"data">()));
             if (!data) return nullptr;
             v = data.get();
         }
@@ -213,16 +213,17 @@ private:
     // Numbers held by numpy come back as Python objects through tolist().
     static Ref as_python_list(PyObject* data) noexcept {
         if (PyList_Check(data) || PyTuple_Check(data)) return Ref::borrow(data);
-        if (PyObject_HasAttrString(data, "tolist")) return Ref::steal(PyObject_CallMethod(data, "tolist", nullptr));
+        if (PyObject_HasAttr(data, vorn::str<"tolist">()))
+            return Ref::steal(PyObject_CallMethodNoArgs(data, vorn::str<"tolist">()));
         return Ref::borrow(data);
     }
 
     VornValue* vector(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         Ref data;
         if (is_instance(v, py.vector)) {
-            data = Ref::steal(PyObject_GetAttrString(v, "_data"));
+            data = Ref::steal(PyObject_GetAttr(v, vorn::str<"_data">()));
             if (!data) return nullptr;
-        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttrString(v, "tolist")) {
+        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttr(v, vorn::str<"tolist">())) {
             data = Ref::borrow(v);
         } else {
             return type_error("a VornVector", VORN_VECTOR, v);
@@ -234,13 +235,13 @@ private:
         return sequence(VORN_VECTOR, items.get(), t, env);
     }
 
-    static bool dimension(PyObject* obj, const char* attr, Py_ssize_t* out) noexcept {
-        Ref value = Ref::steal(PyObject_GetAttrString(obj, attr));
+    static bool dimension(PyObject* obj, PyObject* attr, Py_ssize_t* out) noexcept {
+        Ref value = Ref::steal(PyObject_GetAttr(obj, attr));
         if (!value) return false;
         *out = PyNumber_AsSsize_t(value.get(), PyExc_OverflowError);
         if (*out == -1 && PyErr_Occurred()) return false;
         if (*out < 0) {
-            PyErr_Format(PyExc_ValueError, "Matrix %s must not be negative", attr);
+            PyErr_Format(PyExc_ValueError, "Matrix %U must not be negative", attr);
             return false;
         }
         return true;
@@ -253,14 +254,14 @@ private:
         Py_ssize_t rows = 0, cols = 0;
         Ref flat;
         if (is_instance(v, py.matrix)) {
-            if (!dimension(v, "rows", &rows) || !dimension(v, "cols", &cols)) return nullptr;
-            Ref data = Ref::steal(PyObject_GetAttrString(v, "_data"));
+            if (!dimension(v, vorn::str<"rows">(), &rows) || !dimension(v, vorn::str<"cols">(), &cols)) return nullptr;
+            Ref data = Ref::steal(PyObject_GetAttr(v, vorn::str<"_data">()));
             if (!data) return nullptr;
-            Ref raveled = Ref::steal(PyObject_CallMethod(data.get(), "ravel", nullptr));
+            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(data.get(), vorn::str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
-        } else if (PyObject_HasAttrString(v, "shape") && PyObject_HasAttrString(v, "ravel")) {
-            Ref shape = Ref::steal(PyObject_GetAttrString(v, "shape"));
+        } else if (PyObject_HasAttr(v, vorn::str<"shape">()) && PyObject_HasAttr(v, vorn::str<"ravel">())) {
+            Ref shape = Ref::steal(PyObject_GetAttr(v, vorn::str<"shape">()));
             if (!shape) return nullptr;
             if (!PyTuple_Check(shape.get()) || PyTuple_GET_SIZE(shape.get()) != 2) {
                 PyErr_SetString(PyExc_ValueError, "a Matrix needs a 2-dimensional array");
@@ -269,7 +270,7 @@ private:
             rows = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape.get(), 0), PyExc_OverflowError);
             cols = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape.get(), 1), PyExc_OverflowError);
             if (PyErr_Occurred()) return nullptr;
-            Ref raveled = Ref::steal(PyObject_CallMethod(v, "ravel", nullptr));
+            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(v, vorn::str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
         } else if (PyList_Check(v) || PyTuple_Check(v)) {
@@ -359,8 +360,8 @@ private:
                 ++expected;
             }
         } else {
-            if (!PyObject_HasAttrString(v, "items") || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
-            Ref items = Ref::steal(PyObject_CallMethod(v, "items", nullptr));
+            if (!PyObject_HasAttr(v, vorn::str<"items">()) || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
+            Ref items = Ref::steal(PyObject_CallMethodNoArgs(v, vorn::str<"items">()));
             if (!items) return nullptr;
             Ref seq = Ref::steal(PySequence_Fast(items.get(), "items() must return an iterable"));
             if (!seq) return nullptr;
@@ -385,7 +386,7 @@ private:
         if (!is_instance(v, py.ref)) return type_error("a VornRef", VORN_REF, v);
         vorn::RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
-        Ref target = Ref::steal(PyObject_GetAttrString(v, "value"));
+        Ref target = Ref::steal(PyObject_GetAttr(v, vorn::str<"value">()));
         if (!target) return nullptr;
         VornValue* c = value(target.get(), vorn_type_child(t, 0), env);
         if (!c) return nullptr;

@@ -145,7 +145,7 @@ private:
         if (!out) return nullptr;
         if (rows == 0 && cols != 0) {
             Ref width = Ref::steal(PyLong_FromSize_t(cols));
-            if (!width || PyObject_SetAttrString(out.get(), "cols", width.get()) < 0) return nullptr;
+            if (!width || PyObject_SetAttr(out.get(), vorn::str<"cols">(), width.get()) < 0) return nullptr;
         }
         return out.release();
     }

@@ -30,11 +30,11 @@ void ensure_init() noexcept {
 // Owns one runtime handle, or a printed buffer, until the end of the scope.
 struct TypeHold {
     VornType* p;
-    ~TypeHold() { vorn_type_release(p); }
+    ~TypeHold() { if (p) vorn_type_release(p); }
 };
 struct ValueHold {
     VornValue* p;
-    ~ValueHold() { vorn_value_release(p); }
+    ~ValueHold() { if (p) vorn_value_release(p); }
 };
 struct TextHold {
     char* p;
@@ -94,8 +94,19 @@ PyObject* parse_value(NativeFunction*, PyObject* const* args) noexcept {
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
         return nullptr;
     }
+    // ASCII text is its own UTF-8; anything else is encoded into a temporary, so the
+    // caller's str is not left holding a cached UTF-8 copy of itself.
     Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    Ref encoded;
+    const char* utf8;
+    if (PyUnicode_IS_COMPACT_ASCII(text)) {
+        utf8 = PyUnicode_AsUTF8AndSize(text, &size);
+    } else {
+        encoded = Ref::steal(PyUnicode_AsUTF8String(text));
+        if (!encoded) return nullptr;
+        utf8 = PyBytes_AS_STRING(encoded.get());
+        size = PyBytes_GET_SIZE(encoded.get());
+    }
     if (!utf8) return nullptr;
     // The runtime reads up to the first NUL; a text holding one would be cut there
     // and a prefix of it taken for the whole. Such a text does not parse.

@@ -16,10 +16,10 @@ constexpr const char* kPredicateNames[] = {
 
 const char* predicate_name(Kind kind) noexcept { return kPredicateNames[static_cast<int>(kind)]; }
 
-PyObject* raise_unknown_type(PyObject* type_val) noexcept {
+PyObject* raise_unknown_type(PyObject* type_val, IdText how) noexcept {
     Ref kind = Ref::steal(PyObject_GetAttr(type_val, str<"type">()));
     if (!kind) return nullptr;
-    Ref text = Ref::steal(PyObject_Format(kind.get(), nullptr));
+    Ref text = Ref::steal(as_text(kind.get(), how));
     if (!text) return nullptr;
     PyErr_Format(PyExc_RuntimeError, "Unknown type encountered during type printing: %U", text.get());
     return nullptr;

@@ -130,7 +130,7 @@ LEAF(function_spec, "lambda1", "cy_compare_for.<locals>.<lambda>", "_x", "_y", c
 
 const FunctionSpec compare_recursive_spec{
     "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kModuleName, nullptr,
-    3, 2, {"x", "y", "ctx"}, forward_recursive};
+    3, 2, {"x", "y", "ctx"}, forward_recursive, kForwardsContext};
 
 // ---- The builder ----------------------------------------------------------------------
 

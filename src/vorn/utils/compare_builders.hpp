@@ -69,13 +69,6 @@ inline int integer_result(PyObject* r, int32_t* out) noexcept {
 // 1 or 0, or -1 with an exception set.
 int object_result(PyObject* r) noexcept;
 
-// True when `fn` is one of our functions that never reads a comparison context, so
-// a caller holding None need not make one for it.
-inline bool ignores_context(PyObject* fn) noexcept {
-    return is_native_function(fn) &&
-           (reinterpret_cast<NativeFunction*>(fn)->spec->flags & kIgnoresContext);
-}
-
 // The scalar order a comparer applies, when it is one of our Integer, Float or String
 // comparers (built or module-level): what a key may mirror natively.
 enum class ScalarOrder { None, Int64, Double, String };

@@ -1,7 +1,7 @@
 // The Set comparer (both sides sorted by the element key class, then walked in step)
 // and the Dict comparer (entries paired by iteration order).
 #include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/comparison_context.hpp"
+#include "vorn/utils/private_context.hpp"
 #include "vorn/utils/type_context.hpp"
 
 namespace vorn::sortkit {
@@ -24,19 +24,21 @@ PyObject* compare_set(NativeFunction* self, PyObject* const* a) noexcept {
     if (x == y) return three_way(0);
     RecursionGuard guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* elem = self->state[0];
-    PyObject* key_class = self->state[1];
+    PyObject* elem = state_of(self, 0);
+    PyObject* key_class = elem ? state_of(self, 1) : nullptr;
+    if (!key_class) return nullptr;
     Ref xs = Ref::steal(sorted_by(x, key_class));
     if (!xs) return nullptr;
     Ref ys = Ref::steal(sorted_by(y, key_class));
     if (!ys) return nullptr;
-    // Both lists are ours alone; an element is held while it is compared all the same.
+    // Both lists are ours alone; an element is held while it is compared all the same,
+    // and is fresh to a context, which outlives the lists.
     for (Py_ssize_t i = 0;; ++i) {
         if (i >= PyList_GET_SIZE(xs.get())) return three_way(i < PyList_GET_SIZE(ys.get()) ? -1 : 0);
         if (i >= PyList_GET_SIZE(ys.get())) return three_way(1);
         Ref xi = Ref::borrow(PyList_GET_ITEM(xs.get(), i));
         Ref yi = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
-        Ref r = Ref::steal(call3(elem, xi.get(), yi.get(), ctx));
+        Ref r = Ref::steal(call_component(elem, xi.get(), yi.get(), ctx, true));
         if (!r) return nullptr;
         int nonzero = object_result(r.get());
         if (nonzero < 0) return nullptr;
@@ -45,7 +47,7 @@ PyObject* compare_set(NativeFunction* self, PyObject* const* a) noexcept {
 }
 
 const FunctionSpec set_spec{"compare_set", "cy_compare_for.<locals>.compare_set", kModuleName,
-                            nullptr, 3, 2, {"x", "y", "ctx"}, compare_set};
+                            nullptr, 3, 2, {"x", "y", "ctx"}, compare_set, kKeepsContextPrivate};
 
 // ---- Dict (state: key comparer, the cell with the value comparer) ----------------------
 
@@ -98,12 +100,13 @@ PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
     if (x == y) return three_way(0);
     RecursionGuard guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* key_cmp = self->state[0];
-    PyObject* value_cmp = self->state[1];
+    PyObject* key_cmp = state_of(self, 0);
+    PyObject* value_cmp = key_cmp ? state_of(self, 1) : nullptr;
+    if (!value_cmp) return nullptr;
     Ref own_ctx;
     // Keys always get a fresh context; values that ignore it make one pointless.
     if (ctx != Py_None || !ignores_context(value_cmp)) {
-        int seen = visit_pair(&ctx, own_ctx, x, y);
+        int seen = visit_context(&ctx, own_ctx, x, y);
         if (seen < 0) return nullptr;
         if (seen) return three_way(0);
     }
@@ -111,6 +114,8 @@ PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
     if (!xi) return nullptr;
     Ref yi = Ref::steal(iterate_items(y));
     if (!yi) return nullptr;
+    // items() of anything but a dict may make the values it yields.
+    const bool fresh = !PyDict_CheckExact(x) || !PyDict_CheckExact(y);
     for (;;) {
         Ref xe = Ref::steal(PyIter_Next(xi.get()));
         if (!xe) {
@@ -127,7 +132,7 @@ PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
         if (!r) return nullptr;
         int nonzero = object_result(r.get());
         if (nonzero) return nonzero < 0 ? nullptr : r.release();
-        r = Ref::steal(call3(value_cmp, xv.get(), yv.get(), ctx));
+        r = Ref::steal(call_component(value_cmp, xv.get(), yv.get(), ctx, fresh));
         if (!r) return nullptr;
         nonzero = object_result(r.get());
         if (nonzero) return nonzero < 0 ? nullptr : r.release();
@@ -135,7 +140,7 @@ PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
 }
 
 const FunctionSpec dict_spec{"compare_dict", "cy_compare_for.<locals>.compare_dict", kModuleName,
-                             nullptr, 3, 2, {"x", "y", "ctx"}, compare_dict};
+                             nullptr, 3, 2, {"x", "y", "ctx"}, compare_dict, kKeepsContextPrivate};
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 // The Ref comparer (through the referenced value), the Struct comparer (field by
 // field in the descriptor's order) and the Variant comparer (case name, then payload).
 #include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/comparison_context.hpp"
+#include "vorn/utils/private_context.hpp"
 #include "vorn/utils/type_context.hpp"
 
 namespace vorn::sortkit {
@@ -16,10 +16,11 @@ PyObject* compare_ref(NativeFunction* self, PyObject* const* a) noexcept {
     if (x == y) return three_way(0);
     RecursionGuard guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* target = self->state[0];
+    PyObject* target = state_of(self, 0);
+    if (!target) return nullptr;
     Ref own_ctx;
     if (ctx != Py_None || !ignores_context(target)) {
-        int seen = visit_pair(&ctx, own_ctx, x, y);
+        int seen = visit_context(&ctx, own_ctx, x, y);
         if (seen < 0) return nullptr;
         if (seen) return three_way(0);
     }
@@ -27,11 +28,11 @@ PyObject* compare_ref(NativeFunction* self, PyObject* const* a) noexcept {
     if (!xv) return nullptr;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
     if (!yv) return nullptr;
-    return call3(target, xv.get(), yv.get(), ctx);
+    return call_component(target, xv.get(), yv.get(), ctx, true);
 }
 
 const FunctionSpec ref_spec{"compare_ref", "cy_compare_for.<locals>.compare_ref", kModuleName,
-                            nullptr, 3, 2, {"x", "y", "ctx"}, compare_ref};
+                            nullptr, 3, 2, {"x", "y", "ctx"}, compare_ref, kKeepsContextPrivate};
 
 // ---- Struct (state: (field name, comparer) pairs in field order) ------------------------
 
@@ -39,15 +40,21 @@ PyObject* compare_struct(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1], *ctx = a[2];
     RecursionGuard guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* fields = self->state[0];  // a tuple of (name, comparer) tuples: immutable
-    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(fields); i < n; ++i) {
-        PyObject* field = PyTuple_GET_ITEM(fields, i);
+    PyObject* state = state_of(self, 0);
+    if (!state) return nullptr;
+    // A tuple of (name, comparer) tuples once built; while the build still appends to
+    // the list, a call (reached from a predicate) walks a snapshot of it.
+    Ref fields = Ref::steal(PyTuple_CheckExact(state) ? Py_NewRef(state) : PySequence_Tuple(state));
+    if (!fields) return nullptr;
+    const bool fresh = subscription_is_fresh(x, y);
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(fields.get()); i < n; ++i) {
+        PyObject* field = PyTuple_GET_ITEM(fields.get(), i);
         PyObject* name = PyTuple_GET_ITEM(field, 0);
         Ref xv = Ref::steal(item(x, name));
         if (!xv) return nullptr;
         Ref yv = Ref::steal(item(y, name));
         if (!yv) return nullptr;
-        Ref r = Ref::steal(call3(PyTuple_GET_ITEM(field, 1), xv.get(), yv.get(), ctx));
+        Ref r = Ref::steal(call_component(PyTuple_GET_ITEM(field, 1), xv.get(), yv.get(), ctx, fresh));
         if (!r) return nullptr;
         int32_t c;
         if (integer_result(r.get(), &c) < 0) return nullptr;
@@ -57,7 +64,8 @@ PyObject* compare_struct(NativeFunction* self, PyObject* const* a) noexcept {
 }
 
 const FunctionSpec struct_spec{"compare_struct", "cy_compare_for.<locals>.compare_struct",
-                               kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_struct};
+                               kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_struct,
+                               kKeepsContextPrivate};
 
 // ---- Variant (state: dict from case name to comparer) ---------------------------------
 
@@ -76,7 +84,9 @@ PyObject* compare_variant(NativeFunction* self, PyObject* const* a) noexcept {
     if (gt < 0) return nullptr;
     if (gt) return three_way(1);
     // Held for the call: the table is reachable from Python (gc.get_referents).
-    Ref comparer = Ref::borrow(PyDict_GetItemWithError(self->state[0], xt.get()));
+    PyObject* cases = state_of(self, 0);
+    if (!cases) return nullptr;
+    Ref comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt.get()));
     if (!comparer) {
         if (!PyErr_Occurred()) _PyErr_SetKeyError(xt.get());
         return nullptr;
@@ -85,11 +95,12 @@ PyObject* compare_variant(NativeFunction* self, PyObject* const* a) noexcept {
     if (!xv) return nullptr;
     Ref yv = Ref::steal(item(y, str<"value">()));
     if (!yv) return nullptr;
-    return call3(comparer.get(), xv.get(), yv.get(), ctx);
+    return call_component(comparer.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y));
 }
 
 const FunctionSpec variant_spec{"compare_variant", "cy_compare_for.<locals>.compare_variant",
-                                kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_variant};
+                                kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_variant,
+                                kKeepsContextPrivate};
 
 // Calls `add(member)` for each member {"name": ..., "type": ...} of a Struct or
 // Variant payload, in iteration order; stops at the first failure.

@@ -1,6 +1,6 @@
 // The Vector, Matrix and Array comparers: lexicographic walks over indexed elements.
 #include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/comparison_context.hpp"
+#include "vorn/utils/private_context.hpp"
 
 namespace vorn::sortkit {
 namespace {
@@ -11,16 +11,20 @@ PyObject* by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept {
     return three_way(lx < ly ? -1 : lx > ly ? 1 : 0);
 }
 
-// Compares x[i] with y[i] for i below `n` by `elem` (with `ctx` appended when it is
-// not null). Returns the first nonzero integer result as a new int, null when all
-// are equal (no exception) or on error (exception set).
+// Whether items of `seq` read by index come from its own storage (never fresh).
+bool indexes_storage(PyObject* seq) noexcept { return PyTuple_CheckExact(seq) || is_plain_list(seq); }
+
+// Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it
+// appended when `ctx` is not null). Returns the first nonzero integer result as a
+// new int, null when all are equal (no exception) or on error (exception set).
 PyObject* walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) noexcept {
+    const bool fresh = ctx && !(indexes_storage(x) && indexes_storage(y));
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref xi = Ref::steal(item_at(x, i));
         if (!xi) return nullptr;
         Ref yi = Ref::steal(item_at(y, i));
         if (!yi) return nullptr;
-        Ref r = Ref::steal(ctx ? call3(elem, xi.get(), yi.get(), ctx) : call2(elem, xi.get(), yi.get()));
+        Ref r = Ref::steal(call_component(elem, xi.get(), yi.get(), ctx, fresh));
         if (!r) return nullptr;
         int32_t c;
         if (integer_result(r.get(), &c) < 0) return nullptr;
@@ -38,20 +42,23 @@ PyObject* compare_vector(NativeFunction* self, PyObject* const* a) noexcept {
     if (guard.failed()) return nullptr;
     Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
     if (!xd) return nullptr;
-    Ref yd = Ref::steal(PyObject_GetAttr(y, str<"_data">()));
-    if (!yd) return nullptr;
     Py_ssize_t lx = PyObject_Size(xd.get());
     if (lx < 0) return nullptr;
+    Ref yd = Ref::steal(PyObject_GetAttr(y, str<"_data">()));
+    if (!yd) return nullptr;
     Py_ssize_t ly = PyObject_Size(yd.get());
     if (ly < 0) return nullptr;
     // Elements get two arguments: no comparison context.
-    PyObject* r = walk(self->state[0], xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
+    PyObject* elem = state_of(self, 0);
+    if (!elem) return nullptr;
+    PyObject* r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
     if (r || PyErr_Occurred()) return r;
     return by_length(lx, ly);
 }
 
 const FunctionSpec vector_spec{"compare_vector", "cy_compare_for.<locals>.compare_vector",
-                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_vector};
+                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_vector,
+                               kIgnoresContext};
 
 // ---- Matrix (state: element comparer) -----------------------------------------------
 
@@ -95,13 +102,16 @@ PyObject* compare_matrix(NativeFunction* self, PyObject* const* a) noexcept {
     if (!ys) return nullptr;
     Py_ssize_t n = PyObject_Size(xs.get());
     if (n < 0) return nullptr;
-    PyObject* r = walk(self->state[0], xs.get(), ys.get(), n, nullptr);
+    PyObject* elem = state_of(self, 0);
+    if (!elem) return nullptr;
+    PyObject* r = walk(elem, xs.get(), ys.get(), n, nullptr);
     if (r || PyErr_Occurred()) return r;
     return three_way(0);
 }
 
 const FunctionSpec matrix_spec{"compare_matrix", "cy_compare_for.<locals>.compare_matrix",
-                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_matrix};
+                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_matrix,
+                               kIgnoresContext};
 
 // ---- Array (state: the cell with the element comparer) ----------------------------------
 
@@ -110,12 +120,13 @@ PyObject* compare_array(NativeFunction* self, PyObject* const* a) noexcept {
     if (x == y) return three_way(0);
     RecursionGuard guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* elem = self->state[0];
+    PyObject* elem = state_of(self, 0);
+    if (!elem) return nullptr;
     Ref own_ctx;
     // Elements that ignore the context cannot make the pair recur, and a context made
     // here could never be read: skip it.
     if (ctx != Py_None || !ignores_context(elem)) {
-        int seen = visit_pair(&ctx, own_ctx, x, y);
+        int seen = visit_context(&ctx, own_ctx, x, y);
         if (seen < 0) return nullptr;
         if (seen) return three_way(0);
     }
@@ -129,7 +140,8 @@ PyObject* compare_array(NativeFunction* self, PyObject* const* a) noexcept {
 }
 
 const FunctionSpec array_spec{"compare_array", "cy_compare_for.<locals>.compare_array",
-                              kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_array};
+                              kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_array,
+                              kKeepsContextPrivate};
 
 }  // namespace
 

@@ -94,7 +94,7 @@ PyObject* cy_equal_for_impl(NativeFunction*, PyObject* const* args) noexcept {
 }  // namespace
 
 const FunctionSpec equal_recursive_spec =
-    context_spec("equal_recursive", "cy_equal_for.<locals>.equal_recursive", forward_recursive);
+    context_spec("equal_recursive", "cy_equal_for.<locals>.equal_recursive", forward_recursive, kForwardsContext);
 const FunctionSpec equal_float_spec =
     leaf_spec("equal_float", "cy_equal_for.<locals>.equal_float", "x", "y", equal_float_impl);
 

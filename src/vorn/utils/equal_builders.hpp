@@ -15,9 +15,11 @@ constexpr FunctionSpec leaf_spec(const char* name, const char* qualname, const c
     return {name, qualname, kModuleName, nullptr, 3, 2, {p0, p1, "_ctx"}, impl, kIgnoresContext};
 }
 
-// A function that uses or passes on the comparison context: (x, y, ctx=None).
-constexpr FunctionSpec context_spec(const char* name, const char* qualname, NativeImpl impl) {
-    return {name, qualname, kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, impl};
+// A function that uses or passes on the comparison context: (x, y, ctx=None), with
+// the FunctionFlags that say how it passes it on.
+constexpr FunctionSpec context_spec(const char* name, const char* qualname, NativeImpl impl,
+                                    unsigned flags) {
+    return {name, qualname, kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, impl, flags};
 }
 
 // equal_builder.cpp: loops compare the doubles of equal_float inline; the private
@@ -41,17 +43,7 @@ int all_fields_true(PyObject* fields, PyObject* x, PyObject* y, PyObject* ctx) n
 
 // Closure state `i` of `self` (borrowed), or null with RuntimeError once the garbage
 // collector has cleared it while tearing down a cycle.
-inline PyObject* closure(NativeFunction* self, int i) noexcept {
-    PyObject* s = self->state[i];
-    if (!s) PyErr_SetString(PyExc_RuntimeError, "function used after the garbage collector cleared it");
-    return s;
-}
-
-// True when `fn` is one of our functions that neither reads nor passes on a context.
-inline bool ignores_context(PyObject* fn) noexcept {
-    return is_native_function(fn) &&
-           (reinterpret_cast<NativeFunction*>(fn)->spec->flags & kIgnoresContext);
-}
+inline PyObject* closure(NativeFunction* self, int i) noexcept { return state_of(self, i); }
 
 // Python truth of a component's result `r` (a new reference, null after an error,
 // which is passed on): 1, 0, or -1 with an exception set.
@@ -61,27 +53,9 @@ inline int result_truth(Ref r) noexcept {
     return to_truth(r.get(), &t) < 0 ? -1 : t;
 }
 
-// fn(x, y, ctx) with the context fit for `fn` (context_for), or fn(x, y) when `ctx` is
-// null. `fresh` says that x and y were made by the access that read them, rather than
-// read from an exact list's or dict's storage: a function that records them then
-// needs them kept alive (keep_alive). New reference, or null with an exception set.
-inline PyObject* call_component(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx,
-                                bool fresh) noexcept {
-    if (!ctx) return call2(fn, x, y);
-    if (fresh && !ignores_context(fn) && keep_alive(ctx, x, y) < 0) return nullptr;
-    PyObject* passed = context_for(fn, ctx);
-    return passed ? call3(fn, x, y, passed) : nullptr;
-}
-
 // The truth of call_component(fn, x, y, ctx, fresh).
 inline int call_truth(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh) noexcept {
     return result_truth(Ref::steal(call_component(fn, x, y, ctx, fresh)));
-}
-
-// Whether values read from `x` and `y` by subscription are made by the access: true
-// unless both are exact dicts.
-inline bool subscription_is_fresh(PyObject* x, PyObject* y) noexcept {
-    return !PyDict_CheckExact(x) || !PyDict_CheckExact(y);
 }
 
 // The comparison-context step of a composite function, skipped when the context

@@ -107,6 +107,6 @@ PyObject* equal_dict_impl(NativeFunction* self, PyObject* const* a) noexcept {
 const FunctionSpec equal_set_spec =
     leaf_spec("equal_set", "cy_equal_for.<locals>.equal_set", "x", "y", equal_set_impl);
 const FunctionSpec equal_dict_spec =
-    context_spec("equal_dict", "cy_equal_for.<locals>.equal_dict", equal_dict_impl);
+    context_spec("equal_dict", "cy_equal_for.<locals>.equal_dict", equal_dict_impl, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

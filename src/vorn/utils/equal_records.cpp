@@ -113,10 +113,11 @@ PyObject* equal_variant_impl(NativeFunction* self, PyObject* const* a) noexcept 
 }  // namespace
 
 const FunctionSpec equal_ref_spec =
-    context_spec("equal_ref", "cy_equal_for.<locals>.equal_ref", equal_ref_impl);
+    context_spec("equal_ref", "cy_equal_for.<locals>.equal_ref", equal_ref_impl, kKeepsContextPrivate);
 const FunctionSpec equal_struct_spec =
-    context_spec("equal_struct", "cy_equal_for.<locals>.equal_struct", equal_struct_impl);
+    context_spec("equal_struct", "cy_equal_for.<locals>.equal_struct", equal_struct_impl, kKeepsContextPrivate);
 const FunctionSpec equal_variant_spec =
-    context_spec("equal_variant", "cy_equal_for.<locals>.equal_variant", equal_variant_impl);
+    context_spec("equal_variant", "cy_equal_for.<locals>.equal_variant", equal_variant_impl,
+                 kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

@@ -8,20 +8,6 @@
 namespace vorn::sortkit {
 namespace {
 
-// A list whose indexing is the list's own: an exact list, or a subclass that leaves
-// __getitem__ alone (its slot then still goes through the method, so the method is
-// what tells), whose items can therefore be read directly.
-bool is_plain_list(PyObject* o) noexcept {
-    if (PyList_CheckExact(o)) return true;
-    if (!PyList_Check(o)) return false;
-    PyObject* name = str<"__getitem__">();
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
-    return _PyType_Lookup(Py_TYPE(o), name) == _PyType_Lookup(&PyList_Type, name);
-}
-
 // `seq[i]` for 0 <= i. New reference, or null.
 PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept {
     PySequenceMethods* sq = Py_TYPE(seq)->tp_as_sequence;
@@ -182,6 +168,6 @@ const FunctionSpec equal_vector_spec =
 const FunctionSpec equal_matrix_spec =
     leaf_spec("equal_matrix", "cy_equal_for.<locals>.equal_matrix", "x", "y", equal_matrix_impl);
 const FunctionSpec equal_array_spec =
-    context_spec("equal_array", "cy_equal_for.<locals>.equal_array", equal_array_impl);
+    context_spec("equal_array", "cy_equal_for.<locals>.equal_array", equal_array_impl, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

@@ -135,23 +135,24 @@ const FunctionSpec leaf_specs[] = {
 static_assert(std::size(leaf_specs) == static_cast<size_t>(Kind::Ref) + 1);
 
 const FunctionSpec is_struct_spec =
-    context_spec("is_struct", "cy_is_for.<locals>.is_struct", is_struct_impl);
+    context_spec("is_struct", "cy_is_for.<locals>.is_struct", is_struct_impl, 0);
 const FunctionSpec is_variant_spec =
-    context_spec("is_variant", "cy_is_for.<locals>.is_variant", is_variant_impl);
+    context_spec("is_variant", "cy_is_for.<locals>.is_variant", is_variant_impl, 0);
 const FunctionSpec is_recursive_spec =
-    context_spec("is_recursive", "cy_is_for.<locals>.is_recursive", forward_recursive);
+    context_spec("is_recursive", "cy_is_for.<locals>.is_recursive", forward_recursive, kForwardsContext);
 
 PyObject* build_kind(Kind kind, PyObject* type_val, PyObject* type_ctx) noexcept {
     switch (kind) {
         case Kind::Struct: return build_struct_function(kBuilder, type_val, type_ctx, is_struct_spec);
-        case Kind::Variant: return build_variant_function(kBuilder, type_val, type_ctx, is_variant_spec);
+        case Kind::Variant: return build_variant_function(kBuilder, type_val, type_ctx, is_variant_spec,
+                                                               NameRead::AfterBuild);
         case Kind::Recursive:
-            return build_recursive(type_val, type_ctx, RecursiveBuilder{kBuilder, &is_recursive_spec});
+            return build_recursive(type_val, type_ctx, RecursiveBuilder{kBuilder, &is_recursive_spec, IdText::Str});
         case Kind::Function:
             PyErr_SetString(PyExc_RuntimeError, "Attempted to compare values of type .Function");
             return nullptr;
         case Kind::AsyncFunction:  // never classified: is_async_function_type is not asked
-        case Kind::Unknown: return raise_unknown_type(type_val);
+        case Kind::Unknown: return raise_unknown_type(type_val, IdText::Str);
         default: return make_function(leaf_specs[static_cast<int>(kind)]).release();
     }
 }

@@ -16,9 +16,13 @@ PyObject* build_over_component(const char* builder_name, PyObject* component_typ
 PyObject* build_struct_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
                                 const FunctionSpec& spec) noexcept;
 
+// When a member record's "name" is read: before its "type" (`name = r["name"]`,
+// then the build), or after the build (`cases[r["name"]] = build(r["type"])`).
+enum class NameRead { First, AfterBuild };
+
 // A function of `spec` over a dict from case name to function (a repeated name keeps
 // the last one), one entry per record of `type_val.value`.
 PyObject* build_variant_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
-                                 const FunctionSpec& spec) noexcept;
+                                 const FunctionSpec& spec, NameRead order = NameRead::First) noexcept;
 
 }  // namespace vorn::sortkit

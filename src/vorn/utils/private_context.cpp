@@ -3,7 +3,6 @@
 #include "vorn/utils/private_context.hpp"
 
 #include "vorn/utils/comparison_context.hpp"
-#include "vorn/utils/equal_builders.hpp"
 
 #include <cstdint>
 #include <new>
@@ -112,18 +111,15 @@ PyObject* as_dict(PrivateContext* self) noexcept {
     return self->dict;
 }
 
-// True when `fn` keeps a private context private: it ignores contexts, or it is one
-// of the equality functions that pass contexts on through context_for, or a
-// recursive forwarder whose chain of cells ends in one of those.
+// True when `fn` keeps a private context private: it ignores contexts, or it passes
+// contexts on through context_for, or it is a recursive forwarder whose chain of
+// cells ends in one of those.
 bool keeps_private(PyObject* fn) noexcept {
     for (int hops = 0; hops < 8; ++hops) {
         if (!is_native_function(fn)) return false;
-        const FunctionSpec* spec = reinterpret_cast<NativeFunction*>(fn)->spec;
-        if (spec->flags & kIgnoresContext) return true;
-        if (spec == &equal_array_spec || spec == &equal_dict_spec || spec == &equal_ref_spec ||
-            spec == &equal_struct_spec || spec == &equal_variant_spec)
-            return true;
-        if (spec != &equal_recursive_spec) return false;
+        const unsigned flags = reinterpret_cast<NativeFunction*>(fn)->spec->flags;
+        if (flags & (kIgnoresContext | kKeepsContextPrivate)) return true;
+        if (!(flags & kForwardsContext)) return false;
         PyObject* cell = function_state(fn, 0);
         if (!cell || !PyList_CheckExact(cell) || PyList_GET_SIZE(cell) != 1) return false;
         fn = PyList_GET_ITEM(cell, 0);
@@ -132,6 +128,19 @@ bool keeps_private(PyObject* fn) noexcept {
 }
 
 }  // namespace
+
+bool is_plain_list(PyObject* o) noexcept {
+    if (PyList_CheckExact(o)) return true;
+    if (!PyList_Check(o)) return false;
+    // A subclass's item slot goes through __getitem__ all the same, so the method is
+    // what tells.
+    PyObject* name = str<"__getitem__">();
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return _PyType_Lookup(Py_TYPE(o), name) == _PyType_Lookup(&PyList_Type, name);
+}
 
 int visit_context(PyObject** ctx, Ref& owned, PyObject* x, PyObject* y) noexcept {
     if (*ctx == Py_None) {

@@ -198,7 +198,12 @@ PyObject* key_reduce(PyObject* self, PyObject*) noexcept {
     return PyTuple_Pack(2, unpickle.get(), args.get());
 }
 
-PyObject* key_setstate(PyObject* self, PyObject* state) noexcept {
+const FunctionSpec setstate_arguments{"__setstate__", "CyVornKey.__setstate__", kModuleName, nullptr,
+                                      1, 1, {"__pyx_state"}, nullptr};
+
+PyObject* key_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    PyObject* state;
+    if (parse_arguments(setstate_arguments, args, nargs, kwnames, &state) < 0) return nullptr;
     if (state == Py_None) {
         PyErr_SetString(PyExc_TypeError,
                         "cannot pass None into a C function argument that is declared 'not None'");
@@ -237,7 +242,8 @@ PyMemberDef key_members[] = {
 
 PyMethodDef key_methods[] = {
     {"__reduce__", key_reduce, METH_NOARGS, nullptr},
-    {"__setstate__", key_setstate, METH_O, nullptr},
+    {"__setstate__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(key_setstate)),
+     METH_FASTCALL | METH_KEYWORDS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -289,7 +295,6 @@ int restore_key_state(PyObject* key, PyObject* state) noexcept {
     if (truth <= 0) return truth;
     Ref dict = Ref::steal(PyObject_GetAttr(key, str<"__dict__">()));
     if (!dict) return -1;
-    if (PyDict_CheckExact(dict.get())) return PyDict_Update(dict.get(), extra);
     Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), str<"update">(), extra));
     return r ? 0 : -1;
 }

@@ -15,7 +15,9 @@ PyObject* vorn_key_init(NativeFunction* fn, PyObject* const* args) noexcept {
                      kKeyTypeName, Py_TYPE(self)->tp_name);
         return nullptr;
     }
-    set_key_fields(self, args[1], fn->state[0]);
+    PyObject* compare = state_of(fn, 0);
+    if (!compare) return nullptr;
+    set_key_fields(self, args[1], compare);
     Py_RETURN_NONE;
 }
 

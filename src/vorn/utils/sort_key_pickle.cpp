@@ -15,7 +15,7 @@ bool known_checksum(int32_t checksum) noexcept {
 PyObject* raise_incompatible(int32_t checksum) noexcept {
     Ref pickle = Ref::steal(PyImport_ImportModule("pickle"));
     if (!pickle) return nullptr;
-    Ref error = Ref::steal(PyObject_GetAttrString(pickle.get(), "PickleError"));
+    Ref error = Ref::steal(PyObject_GetAttr(pickle.get(), str<"PickleError">()));
     if (!error) return nullptr;
     Ref format = Ref::steal(PyUnicode_FromString("Incompatible checksums (0x%x vs (0x%x, 0x%x, 0x%x) = (%s))"));
     Ref values = Ref::steal(Py_BuildValue("(illls)", static_cast<int>(checksum), kLayoutChecksum,

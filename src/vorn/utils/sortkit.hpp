@@ -58,8 +58,26 @@ int to_int32(PyObject* o, int32_t* out) noexcept;
 // A double: an exact float directly, anything else by the interpreter's conversion.
 int to_double(PyObject* o, double* out) noexcept;
 
+// Closure state `i` of one of the module's functions (borrowed), or null with
+// RuntimeError when it is empty: while the function's own build is still filling it
+// (a predicate can reach the half-made function), or after the collector cleared it.
+inline PyObject* state_of(NativeFunction* self, int i) noexcept {
+    PyObject* s = self->state[i];
+    if (!s)
+        PyErr_Format(PyExc_RuntimeError, "%U called before its build finished or after it was cleared",
+                     self->qualname);
+    return s;
+}
+
 // -1, 0 or 1 as the interpreter's cached small int.
 inline PyObject* three_way(int r) noexcept { return PyLong_FromLong(r); }
+
+// True when `fn` is one of our functions that never reads a comparison context, so
+// a caller holding None need not make one for it.
+inline bool ignores_context(PyObject* fn) noexcept {
+    return is_native_function(fn) &&
+           (reinterpret_cast<NativeFunction*>(fn)->spec->flags & kIgnoresContext);
+}
 
 // ---- Module state -------------------------------------------------------------------
 
@@ -95,9 +113,16 @@ int classify(PyObject* type_val, Kind last, Kind* out) noexcept;
 // The name of the predicate of `kind` ("is_never_type", ...).
 const char* predicate_name(Kind kind) noexcept;
 
+// How a value is written into a build error: as format() writes it (cy_compare_for,
+// cy_equal_for) or as str() does (cy_is_for); a str is unchanged either way.
+enum class IdText { Format, Str };
+inline PyObject* as_text(PyObject* o, IdText how) noexcept {
+    return how == IdText::Str ? PyObject_Str(o) : PyObject_Format(o, nullptr);
+}
+
 // Raises RuntimeError "Unknown type encountered during type printing: <type_val.type>"
 // and returns null.
-PyObject* raise_unknown_type(PyObject* type_val) noexcept;
+PyObject* raise_unknown_type(PyObject* type_val, IdText how = IdText::Format) noexcept;
 
 // `from <from> import <names>`; ImportError "cannot import name %S" for a missing
 // name. Binds each in `bind_into` unless it is null. 0, or -1 with an exception set.

@@ -52,7 +52,8 @@ PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcep
     // turns that into RecursionError instead of a C stack overflow.
     RecursionGuard guard(" in a recursive type");
     if (guard.failed()) return nullptr;
-    PyObject* cell = self->state[0];
+    PyObject* cell = state_of(self, 0);
+    if (!cell) return nullptr;
     Ref target = Ref::steal(PySequence_GetItem(cell, 0));
     if (!target) return nullptr;
     return call3(target.get(), args[0], args[1], args[2]);
@@ -105,7 +106,7 @@ PyObject* resolve_reference(PyObject* payload, PyObject* type_ctx, const Recursi
     if (resolved.get() != Py_None) return resolved.release();
     rec_id = Ref::steal(PyObject_GetAttr(payload, str<"value">()));
     if (!rec_id) return nullptr;
-    Ref text = Ref::steal(PyObject_Format(rec_id.get(), nullptr));
+    Ref text = Ref::steal(as_text(rec_id.get(), builder.id_text));
     if (!text) return nullptr;
     PyErr_Format(PyExc_ValueError, "%s: unresolved Recursive ref(%U)", builder.builder_name, text.get());
     return nullptr;

@@ -13,6 +13,7 @@ struct RecursiveBuilder {
                                     // the prefix of the unresolved-reference message
     const FunctionSpec* forwarder;  // compare_recursive / equal_recursive / is_recursive,
                                     // made with one state item: the one-slot cell
+    IdText id_text = IdText::Format;  // how a scope id is written in that message
 };
 
 // Builds the function of a descriptor whose is_recursive_type was true: for a

@@ -1,0 +1,107 @@
+"""Faults the hardening checks found, each pinned by the case that showed it."""
+from __future__ import annotations
+
+import gc
+import sys
+
+import pytest
+
+from vorn import _vornc_bridge as bridge
+from vorn.types import types as T
+from vorn.types import values as V
+from vorn.utils import _sortkit as sk
+
+I = T.integer()
+
+
+class MadeOnAccess:
+    """A sequence that builds each item anew whenever it is read, as views, lazy
+    rows and proxies do: a freed item's id() is soon another item's."""
+
+    def __init__(self, rows, make):
+        self.rows, self.make = rows, make
+
+    def __len__(self):
+        return len(self.rows)
+
+    def __getitem__(self, i):
+        return self.make(self.rows[i])
+
+
+class ValuesMadeOnAccess:
+    """A mapping whose items() builds every value anew."""
+
+    def __init__(self, rows, make):
+        self.rows, self.make = rows, make
+
+    def __len__(self):
+        return len(self.rows)
+
+    def items(self):
+        return [(k, self.make(v)) for k, v in enumerate(self.rows)]
+
+    def __contains__(self, key):
+        return 0 <= key < len(self.rows)
+
+    def __getitem__(self, key):
+        return self.make(self.rows[key])
+
+
+FRESH_CONTAINERS = [
+    ("Array of Arrays", T.array(T.array(I)), MadeOnAccess, lambda r: [r]),
+    ("Array of Refs", T.array(T.ref(I)), MadeOnAccess, V.VornRef),
+    ("Array of Dicts", T.array(T.dict_(I, I)), MadeOnAccess, lambda r: {r: r}),
+    ("Dict of Arrays", T.dict_(I, T.array(I)), ValuesMadeOnAccess, lambda r: [r]),
+    ("Array of Structs of Arrays", T.array(T.struct(a=T.array(I))), MadeOnAccess, lambda r: {"a": [r]}),
+]
+
+
+@pytest.mark.parametrize("builder, unequal", [(sk.cy_compare_for, -1), (sk.cy_equal_for, False)])
+@pytest.mark.parametrize("name, t, container, make", FRESH_CONTAINERS, ids=[c[0] for c in FRESH_CONTAINERS])
+def test_items_made_on_access_are_not_taken_for_pairs_already_seen(builder, unequal, name, t, container, make):
+    # Only the last items differ. Had the comparison context recorded the ids of the
+    # earlier, freed items without keeping them alive, the last pair would reuse
+    # those ids and count as already compared, hence equal.
+    x = container(list(range(50)), make)
+    y = container(list(range(49)) + [99], make)
+    assert builder(t)(x, y) == unequal
+
+
+def test_a_context_kept_natively_reaches_other_callables_as_the_dict():
+    seen = []
+
+    def element(x, y, ctx=None):
+        seen.append({k: set(v) for k, v in ctx.items()})
+        return (x > y) - (x < y)
+
+    x, y = [[1]], [[2]]
+    assert sk.cy_compare_for(T.array(T.array(T.rec_ref("E"))), {"E": element})(x, y) == -1
+    assert seen == [{id(x): {id(y)}, id(x[0]): {id(y[0])}}]
+
+
+def test_nested_arrays_compare_without_a_dict_per_pair():
+    # A million inner pairs used to cost a dict entry and a set each (some 600 bytes
+    # a pair, and seconds of work); the context is kept natively until read.
+    x = [[i] for i in range(200_000)]
+    y = [[i] for i in range(200_000)]
+    gc.collect()
+    before = len(gc.get_objects())
+    assert sk.cy_compare_for(T.array(T.array(I)))(x, y) == 0
+    assert len(gc.get_objects()) - before < 100
+
+
+@pytest.mark.usefixtures("runtime_handles_balanced")
+def test_attribute_names_read_by_the_conversions_are_not_made_per_call():
+    # Names made afresh for each attribute read were kept by the interpreter's type
+    # attribute cache until it filled up, which looked like a leak to leak checks.
+    t = T.struct(b=T.blob(), m=T.matrix(I), r=T.ref(I))
+    v = {"b": V.VornBlob(b"x"), "m": V.VornMatrix([[1]]), "r": V.VornRef(1)}
+    for _ in range(100):
+        bridge.CValue(t, v).to_py()
+    gc.collect()
+    sys._clear_type_cache()
+    before = sys.getallocatedblocks()
+    for _ in range(2000):
+        bridge.CValue(t, v).to_py()
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 100
