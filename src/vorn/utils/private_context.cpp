@@ -1,5 +1,5 @@
-// The private comparison context of the equality functions: a flat table of
-// recorded pairs, and its conversion into the dict of id() sets.
+// The private comparison context of the comparers and equality functions: a flat
+// table of recorded pairs, and its conversion into the dict of id() sets.
 #include "vorn/utils/private_context.hpp"
 
 #include "vorn/utils/comparison_context.hpp"
@@ -17,7 +17,10 @@ using Pair = std::pair<std::uintptr_t, std::uintptr_t>;
 struct PrivateContext {
     PyObject_HEAD
     std::vector<Pair> order;  // the pairs in the order recorded
-    std::vector<Pair> slots;  // open addressing, {0, 0} empty; a power of two in size
+    // Open addressing over `order`: 1 + the index of a pair, 0 for an empty slot; a
+    // power of two in size, at most half full. Four bytes a slot rather than a pair
+    // of addresses keeps a context of millions of pairs at some 40 bytes a pair.
+    std::vector<std::uint32_t> slots;
     std::vector<PyObject*> alive;  // owned: values kept for their ids (keep_alive)
     PyObject* dict;  // once it has turned into the dict, which then serves
 
@@ -26,13 +29,14 @@ struct PrivateContext {
         if (2 * (order.size() + 1) > slots.size()) grow();
         const size_t mask = slots.size() - 1;
         for (size_t i = hash(x, y) & mask;; i = (i + 1) & mask) {
-            Pair& s = slots[i];
-            if (s.first == x && s.second == y) return true;
-            if (s.first == 0) {
-                s = {x, y};
-                order.push_back(s);
+            const std::uint32_t s = slots[i];
+            if (s == 0) {
+                order.emplace_back(x, y);
+                slots[i] = static_cast<std::uint32_t>(order.size());
                 return false;
             }
+            const Pair& p = order[s - 1];
+            if (p.first == x && p.second == y) return true;
         }
     }
 
@@ -45,12 +49,13 @@ struct PrivateContext {
     }
 
     void grow() {
-        std::vector<Pair> bigger(slots.empty() ? 64 : 2 * slots.size(), Pair{0, 0});
+        if (order.size() >= UINT32_MAX / 2) throw std::bad_alloc();  // slots index in 32 bits
+        std::vector<std::uint32_t> bigger(slots.empty() ? 64 : 2 * slots.size(), 0);
         const size_t mask = bigger.size() - 1;
-        for (const Pair& p : order) {
-            size_t i = hash(p.first, p.second) & mask;
-            while (bigger[i].first != 0) i = (i + 1) & mask;
-            bigger[i] = p;
+        for (size_t k = 0; k < order.size(); ++k) {
+            size_t i = hash(order[k].first, order[k].second) & mask;
+            while (bigger[i] != 0) i = (i + 1) & mask;
+            bigger[i] = static_cast<std::uint32_t>(k + 1);
         }
         slots.swap(bigger);
     }
@@ -84,7 +89,7 @@ PyObject* new_private_context() noexcept {
     auto* self = PyObject_New(PrivateContext, &PrivateContextType);
     if (!self) return nullptr;
     new (&self->order) std::vector<Pair>();
-    new (&self->slots) std::vector<Pair>();
+    new (&self->slots) std::vector<std::uint32_t>();
     new (&self->alive) std::vector<PyObject*>();
     self->dict = nullptr;
     return reinterpret_cast<PyObject*>(self);

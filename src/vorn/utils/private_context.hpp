@@ -1,8 +1,9 @@
-// The comparison context that the equality functions make for themselves when they
-// receive None: the same pairs as the dict of id() sets, kept natively (a pair costs
-// a probe of a flat table instead of two ints, a set and two hash lookups). It turns
-// into that very dict, built by replaying the recorded pairs in order, as soon as it
-// would reach a function that could read it, so nothing can tell the two apart.
+// The comparison context that the comparers and equality functions make for
+// themselves when they receive None: the same pairs as the dict of id() sets, kept
+// natively (a pair costs a probe of a flat table instead of two ints, a set and two
+// hash lookups, and some 50 bytes instead of 600). It turns into that very dict,
+// built by replaying the recorded pairs in order, as soon as it would reach a
+// function that could read it, so nothing can tell the two apart.
 #pragma once
 
 #include "vorn/utils/sortkit.hpp"
