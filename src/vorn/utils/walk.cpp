@@ -3,7 +3,7 @@
 
 namespace vorn::sortkit {
 
-thread_local WalkState walk_state{};
+thread_local WalkState walk_state [[gnu::tls_model("initial-exec")]]{};
 
 int keep_alive(PyObject* x, PyObject* y) noexcept {
     WalkState& w = walk_state;

@@ -16,7 +16,9 @@ struct WalkState {
     Py_ssize_t count, capacity;
     PyObject** kept;  // owned references
 };
-extern thread_local WalkState walk_state;
+// Initial-exec: read at a fixed offset from the thread pointer (no lookup call);
+// the few bytes fit in the static TLS reserve that loaded libraries may use.
+extern thread_local WalkState walk_state [[gnu::tls_model("initial-exec")]];
 
 // Releases the temporaries kept by the walk that has just ended.
 void release_kept() noexcept;
