@@ -1,5 +1,6 @@
 // The Ref comparer (through the referenced value), the Struct comparer (field by
 // field in the descriptor's order) and the Variant comparer (case name, then payload).
+#include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
 #include "vorn/utils/value_access.hpp"
@@ -75,7 +76,7 @@ PyObject* compare_variant(NativeFunction* self, PyObject* const* a) noexcept {
     if (!cases) return nullptr;
     Ref comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt.get()));
     if (!comparer) {
-        if (!PyErr_Occurred()) _PyErr_SetKeyError(xt.get());
+        if (!PyErr_Occurred()) compat::set_key_error(xt.get());
         return nullptr;
     }
     Ref xv = Ref::steal(subscript(x, str<"value">()));

@@ -1,5 +1,6 @@
 // cy_make_vorn_key: makes the per-type key class VornKey(CyVornKey) as a class
 // statement inside the function would, its __init__ closing over the type's comparer.
+#include "common/compat.hpp"
 #include "vorn/utils/builder_docs.hpp"
 #include "vorn/utils/sort_key.hpp"
 
@@ -51,7 +52,7 @@ PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargs
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_type->tp_new) {
-        PyObject* init = _PyType_Lookup(type, str<"__init__">());  // borrowed, cached
+        PyObject* init = compat::type_lookup(type, str<"__init__">());  // borrowed, cached
         if (init && is_native_function(init) &&
             reinterpret_cast<NativeFunction*>(init)->spec == &vorn_key_init_spec) {
             PyObject* compare = bound_comparer(reinterpret_cast<NativeFunction*>(init));

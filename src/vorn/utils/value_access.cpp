@@ -1,6 +1,7 @@
 // Subscription and indexing of values as Python evaluates them.
 #include "vorn/utils/value_access.hpp"
 
+#include "common/compat.hpp"
 #include "common/strings.hpp"
 
 namespace vorn::sortkit {
@@ -9,7 +10,7 @@ PyObject* subscript(PyObject* mapping, PyObject* key) noexcept {
     if (PyDict_CheckExact(mapping)) {
         PyObject* v = PyDict_GetItemWithError(mapping, key);
         if (v) return Py_NewRef(v);
-        if (!PyErr_Occurred()) _PyErr_SetKeyError(key);
+        if (!PyErr_Occurred()) compat::set_key_error(key);
         return nullptr;
     }
     return PyObject_GetItem(mapping, key);
@@ -36,7 +37,7 @@ bool is_plain_list(PyObject* o) noexcept {
     // A subclass's item slot goes through __getitem__ all the same, so the method is
     // what tells.
     PyObject* name = str<"__getitem__">();
-    return _PyType_Lookup(Py_TYPE(o), name) == _PyType_Lookup(&PyList_Type, name);
+    return compat::type_lookup(Py_TYPE(o), name) == compat::type_lookup(&PyList_Type, name);
 }
 
 }  // namespace vorn::sortkit
