@@ -93,14 +93,19 @@ void key_dealloc(PyObject* self) noexcept {
 
 // ---- Comparison and hashing -----------------------------------------------------------
 
-// self._compare(self.value, other.value). Our own comparers run through their C
-// entry. Python code run by the comparer may rebind either key, so the call holds
-// what it uses. New reference, or null.
-PyObject* call_comparer(PyObject* self, PyObject* other) noexcept {
+// self._compare(self.value, other.value) in the native protocol (closures.hpp): our
+// own comparers run through their native entry. Python code run by the comparer may
+// rebind either key, so the call holds what it uses.
+int call_comparer(PyObject* self, PyObject* other, PyObject** object) noexcept {
     Ref compare = Ref::borrow(as_key(self)->compare);
     Ref x = Ref::borrow(as_key(self)->value);
     Ref y = Ref::borrow(as_key(other)->value);
-    return call2(compare.get(), x.get(), y.get());
+    if (NativeEntry e = native_entry_of(compare.get())) {
+        // Our comparers take (x, y, ctx=None); a two-parameter module function is no
+        // closure of ours and has no native entry.
+        return e(reinterpret_cast<NativeFunction*>(compare.get()), x.get(), y.get(), Py_None, object);
+    }
+    return comparer_result(call2(compare.get(), x.get(), y.get()), object);
 }
 
 bool order_holds(int op, int sign) noexcept {
@@ -139,8 +144,11 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     int code_sign;
     if (a.kind != kNoCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
         return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
-    Ref result = Ref::steal(call_comparer(self, other));
-    if (!result) return nullptr;
+    PyObject* object = nullptr;
+    const int r = call_comparer(self, other, &object);
+    if (r == kFailed) return nullptr;
+    if (r != kObjectResult) return PyBool_FromLong(order_holds(op, r));
+    Ref result = Ref::steal(object);
     int32_t sign;
     if (small_int_value(result.get(), &sign)) return PyBool_FromLong(order_holds(op, sign));
     if (equality) {

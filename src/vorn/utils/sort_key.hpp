@@ -52,6 +52,11 @@ inline constexpr long kOtherChecksums[2] = {0x4d8273f, 0x7694639};
 
 inline bool is_key(PyObject* o) noexcept { return PyObject_TypeCheck(o, key_type); }
 
+// The comparer that the keys of `cls` are made with, when `cls` is a key class made
+// by cy_make_vorn_key whose construction and comparison are still ours (so making and
+// ordering its keys runs no user code); borrowed, or null.
+PyObject* key_class_comparer(PyTypeObject* cls) noexcept;
+
 // Rebinds both fields of a key (what CyVornKey.__init__ does).
 void set_key_fields(PyObject* key, PyObject* value, PyObject* compare) noexcept;
 
