@@ -43,7 +43,7 @@ const vorn::FunctionSpec kCTypeArgs{"CType", "CType", "vorn._vornc_bridge", null
 int constructor_args(const vorn::FunctionSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out) noexcept {
     Py_ssize_t nargs = PyTuple_GET_SIZE(args);
     Ref kwnames;
-    PyObject* stack[vorn::kMaxParams * 2];
+    PyObject* stack[vorn::kMaxParams * 2] = {};
     Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
     if (nargs + nkw > vorn::kMaxParams * 2) {
         vorn::raise_argument_count(spec.name, true, spec.nrequired, spec.nparams, nargs);

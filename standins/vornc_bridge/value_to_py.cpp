@@ -2,6 +2,7 @@
 // of vorn.types.values (Struct as dict, Variant as {"type", "value"}).
 #include "bridge.hpp"
 #include "member_names.hpp"
+#include "common/compat.hpp"
 #include "common/recursion.hpp"
 #include "common/strings.hpp"
 
@@ -190,7 +191,7 @@ private:
             PyErr_SetString(PyExc_ValueError, "runtime Struct has the wrong number of fields");
             return nullptr;
         }
-        Ref out = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(n)));
+        Ref out = Ref::steal(vorn::compat::new_presized_dict(static_cast<Py_ssize_t>(n)));
         if (!out) return nullptr;
         for (size_t i = 0; i < n; ++i) {
             Ref item = Ref::steal(value(vorn_value_item(v, i), vorn_type_child(t, i), env));
