@@ -1,6 +1,7 @@
 // Platform registries: plain, typed and generic registration, the runtime side of a
 // platform call (pre_call hook, factory, function) and freeing with the on_free hook.
 #include "runtime.hpp"
+#include "buffers.hpp"
 #include "context.hpp"
 
 #include <cstdlib>
@@ -23,6 +24,7 @@ struct Entry {
     VornType* output = nullptr;     // owned reference
 
     ~Entry() {
+        if (name) count_name(-1);
         std::free(name);
         for (VornType* t : inputs) vorn_type_release(t);
         vorn_type_release(output);
@@ -66,6 +68,7 @@ std::unique_ptr<Entry> new_entry(char* name, bool is_async) noexcept {
         return nullptr;
     }
     e->name = name;
+    if (name) count_name(1);
     e->is_async = is_async;
     return e;
 }
@@ -206,7 +209,9 @@ EvalResult vorn_platform_call(PlatformRegistry* registry, const char* name, Vorn
         n_arg_types = e->inputs.size();
         ret_type = e->output;
     }
-    return fn(args, nargs, arg_types, n_arg_types, ret_type);
+    EvalResult r = fn(args, nargs, arg_types, n_arg_types, ret_type);
+    if (r.kind == VORN_EVAL_ERROR) take_over_message(r.message);
+    return r;
 }
 
 }  // extern "C"

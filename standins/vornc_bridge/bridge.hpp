@@ -3,7 +3,7 @@
 // Python-visible handle classes and the runtime driver.
 #pragma once
 
-#include "common/ref.hpp"
+#include "py_support.hpp"
 #include "vorn_c_ext.h"
 
 #include <utility>

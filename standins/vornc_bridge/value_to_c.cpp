@@ -2,10 +2,7 @@
 // that the value fits the type at every level.
 #include "bridge.hpp"
 #include "member_names.hpp"
-#include "common/recursion.hpp"
-#include "common/strings.hpp"
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -104,7 +101,7 @@ private:
     }
 
     VornValue* recursive(PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         if (vorn_type_is_rec_ref(t)) {
             const VornScope* frame = vorn_scope_find(env, t);
@@ -166,7 +163,7 @@ private:
     VornValue* blob(PyObject* v) noexcept {
         Ref data;
         if (is_instance(v, py.blob)) {
-            data = Ref::steal(PyObject_GetAttr(v, vorn::str<"data">()));
+            data = Ref::steal(PyObject_GetAttr(v, str<"data">()));
             if (!data) return nullptr;
             v = data.get();
         }
@@ -199,7 +196,7 @@ private:
     }
 
     VornValue* sequence(VornKind kind, PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         Ref seq = Ref::steal(PySequence_Fast(v, "expected an iterable"));
         if (!seq) return nullptr;
@@ -213,17 +210,17 @@ private:
     // Numbers held by numpy come back as Python objects through tolist().
     static Ref as_python_list(PyObject* data) noexcept {
         if (PyList_Check(data) || PyTuple_Check(data)) return Ref::borrow(data);
-        if (PyObject_HasAttr(data, vorn::str<"tolist">()))
-            return Ref::steal(PyObject_CallMethodNoArgs(data, vorn::str<"tolist">()));
+        if (PyObject_HasAttr(data, str<"tolist">()))
+            return Ref::steal(PyObject_CallMethodNoArgs(data, str<"tolist">()));
         return Ref::borrow(data);
     }
 
     VornValue* vector(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         Ref data;
         if (is_instance(v, py.vector)) {
-            data = Ref::steal(PyObject_GetAttr(v, vorn::str<"_data">()));
+            data = Ref::steal(PyObject_GetAttr(v, str<"_data">()));
             if (!data) return nullptr;
-        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttr(v, vorn::str<"tolist">())) {
+        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttr(v, str<"tolist">())) {
             data = Ref::borrow(v);
         } else {
             return type_error("a VornVector", VORN_VECTOR, v);
@@ -249,19 +246,19 @@ private:
 
     // A VornMatrix, a 2-D numpy array, or a list of equally long rows.
     VornValue* matrix(PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         Py_ssize_t rows = 0, cols = 0;
         Ref flat;
         if (is_instance(v, py.matrix)) {
-            if (!dimension(v, vorn::str<"rows">(), &rows) || !dimension(v, vorn::str<"cols">(), &cols)) return nullptr;
-            Ref data = Ref::steal(PyObject_GetAttr(v, vorn::str<"_data">()));
+            if (!dimension(v, str<"rows">(), &rows) || !dimension(v, str<"cols">(), &cols)) return nullptr;
+            Ref data = Ref::steal(PyObject_GetAttr(v, str<"_data">()));
             if (!data) return nullptr;
-            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(data.get(), vorn::str<"ravel">()));
+            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(data.get(), str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
-        } else if (PyObject_HasAttr(v, vorn::str<"shape">()) && PyObject_HasAttr(v, vorn::str<"ravel">())) {
-            Ref shape = Ref::steal(PyObject_GetAttr(v, vorn::str<"shape">()));
+        } else if (PyObject_HasAttr(v, str<"shape">()) && PyObject_HasAttr(v, str<"ravel">())) {
+            Ref shape = Ref::steal(PyObject_GetAttr(v, str<"shape">()));
             if (!shape) return nullptr;
             if (!PyTuple_Check(shape.get()) || PyTuple_GET_SIZE(shape.get()) != 2) {
                 PyErr_SetString(PyExc_ValueError, "a Matrix needs a 2-dimensional array");
@@ -270,7 +267,7 @@ private:
             rows = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape.get(), 0), PyExc_OverflowError);
             cols = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape.get(), 1), PyExc_OverflowError);
             if (PyErr_Occurred()) return nullptr;
-            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(v, vorn::str<"ravel">()));
+            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(v, str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
         } else if (PyList_Check(v) || PyTuple_Check(v)) {
@@ -344,7 +341,7 @@ private:
 
     // A dict, or any mapping with items() (VornDict).
     VornValue* dict(PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         ValueHandle out;
         size_t expected = 0;
@@ -360,8 +357,8 @@ private:
                 ++expected;
             }
         } else {
-            if (!PyObject_HasAttr(v, vorn::str<"items">()) || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
-            Ref items = Ref::steal(PyObject_CallMethodNoArgs(v, vorn::str<"items">()));
+            if (!PyObject_HasAttr(v, str<"items">()) || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
+            Ref items = Ref::steal(PyObject_CallMethodNoArgs(v, str<"items">()));
             if (!items) return nullptr;
             Ref seq = Ref::steal(PySequence_Fast(items.get(), "items() must return an iterable"));
             if (!seq) return nullptr;
@@ -384,9 +381,9 @@ private:
 
     VornValue* ref(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         if (!is_instance(v, py.ref)) return type_error("a VornRef", VORN_REF, v);
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
-        Ref target = Ref::steal(PyObject_GetAttr(v, vorn::str<"value">()));
+        Ref target = Ref::steal(PyObject_GetAttr(v, str<"value">()));
         if (!target) return nullptr;
         VornValue* c = value(target.get(), vorn_type_child(t, 0), env);
         if (!c) return nullptr;
@@ -406,7 +403,7 @@ private:
     VornValue* record(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         if (!PyDict_Check(v) && !PyMapping_Check(v)) return type_error("a dict", VORN_STRUCT, v);
         if (is_textlike(v) || PyList_Check(v) || PyTuple_Check(v)) return type_error("a dict", VORN_STRUCT, v);
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         const std::vector<Ref>* names = names_.of(t);
         if (!names) return nullptr;
@@ -457,9 +454,9 @@ private:
     VornValue* variant(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         if ((!PyDict_Check(v) && !PyMapping_Check(v)) || is_textlike(v) || PyList_Check(v) || PyTuple_Check(v))
             return type_error("a dict with \"type\" and \"value\"", VORN_VARIANT, v);
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
-        Ref case_name = field(v, vorn::str<"type">());
+        Ref case_name = field(v, str<"type">());
         if (!case_name) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "Variant value has no \"type\" key");
             return nullptr;
@@ -477,7 +474,7 @@ private:
             PyErr_Format(PyExc_ValueError, "Variant type has no case %R", case_name.get());
             return nullptr;
         }
-        Ref payload = field(v, vorn::str<"value">());
+        Ref payload = field(v, str<"value">());
         if (!payload) {
             if (PyErr_Occurred()) return nullptr;
             payload = Ref::borrow(Py_None);
