@@ -192,6 +192,16 @@ PyObject* make_cvalue(VornValue* value, VornType* type) noexcept {
     return reinterpret_cast<PyObject*>(self);
 }
 
+PyObject* make_ctype(VornType* type) noexcept {
+    auto* self = PyObject_New(CTypeObject, &CTypeType);
+    if (!self) {
+        vorn_type_release(type);
+        return nullptr;
+    }
+    self->type = type;
+    return reinterpret_cast<PyObject*>(self);
+}
+
 VornValue* cvalue_value(PyObject* o) noexcept { return as_cvalue(o)->value; }
 VornType* cvalue_type(PyObject* o) noexcept { return as_cvalue(o)->type; }
 VornType* ctype_type(PyObject* o) noexcept { return as_ctype(o)->type; }

@@ -1,8 +1,9 @@
-// vorn._vornc_bridge._testing: C platform functions and factories as capsules,
-// direct runtime registration, recording hooks, and views of the runtime's context,
-// counters and built-ins, so tests can prove what the runtime does.
+// vorn._vornc_bridge._testing, test-only entry points: C platform functions and
+// factories as capsules, direct runtime registration, recording hooks, views of the
+// runtime's context, counters, set-up log and built-ins, and fixtures that make the
+// runtime misbehave on purpose (printers returning given bytes, an unprintable type),
+// so tests can reach and check every path of the modules over the runtime.
 #include "bridge.hpp"
-
 
 #include <cstdlib>
 #include <cstring>
@@ -75,6 +76,16 @@ EvalResult c_sleep(VornValue** args, size_t nargs, VornType**, size_t, VornType*
     std::this_thread::sleep_for(std::chrono::milliseconds(vorn_value_get_int(args[0])));
     return eval_ok(vorn_null());
 }
+
+// constant(...) -> 42, whatever it is given: its result shows that the runtime called
+// it directly, with no conversion of arguments or result on the way.
+EvalResult c_constant(VornValue**, size_t, VornType**, size_t, VornType*) {
+    VornValue* v = vorn_value_int(42);
+    return v ? eval_ok(v) : vorn_eval_error("out of memory");
+}
+
+// constant: a factory that hands out c_constant for any type arguments.
+PlatformFn c_constant_factory(VornType**, size_t) { return c_constant; }
 
 // pick: describe when given type arguments, echo otherwise.
 PlatformFn c_pick(VornType**, size_t n_type_args) { return n_type_args ? c_describe : c_echo; }
@@ -156,12 +167,14 @@ PyObject* t_c_functions(PyObject* const*) noexcept {
                                              {"fail", reinterpret_cast<void*>(c_fail)},
                                              {"describe", reinterpret_cast<void*>(c_describe)},
                                              {"add", reinterpret_cast<void*>(c_add)},
-                                             {"sleep", reinterpret_cast<void*>(c_sleep)}});
+                                             {"sleep", reinterpret_cast<void*>(c_sleep)},
+                                             {"constant", reinterpret_cast<void*>(c_constant)}});
 }
 
 PyObject* t_c_factories(PyObject* const*) noexcept {
     return capsule_dict("vorn_generic_factory", {{"pick", reinterpret_cast<void*>(c_pick)},
-                                                 {"nothing", reinterpret_cast<void*>(c_nothing)}});
+                                                 {"nothing", reinterpret_cast<void*>(c_nothing)},
+                                                 {"constant", reinterpret_cast<void*>(c_constant_factory)}});
 }
 
 // add_function(registry, name, capsule, signature=None): plain without a signature,
@@ -376,6 +389,42 @@ PyObject* t_string_from_bytes(PyObject* const* a) noexcept {
     return make_cvalue(v, t.release());
 }
 
+// print_override(data): the runtime's printers return exactly these bytes until
+// print_override(None).
+PyObject* t_print_override(PyObject* const* a) noexcept {
+    if (a[0] == Py_None) {
+        vorn_testing_print_override(nullptr, 0);
+        Py_RETURN_NONE;
+    }
+    char* data;
+    Py_ssize_t size;
+    if (PyBytes_AsStringAndSize(a[0], &data, &size) < 0) return nullptr;
+    if (!vorn_testing_print_override(data, static_cast<size_t>(size))) return PyErr_NoMemory();
+    Py_RETURN_NONE;
+}
+
+// unprintable_type(): a CType that the type printer refuses.
+PyObject* t_unprintable_type(PyObject* const*) noexcept {
+    VornType* t = vorn_type_unprintable();
+    if (!t) return PyErr_NoMemory();
+    return make_ctype(t);
+}
+
+// setup_calls(): the runtime's start-up and registry calls, by name, in order.
+PyObject* t_setup_calls(PyObject* const*) noexcept {
+    const char* names[1024];
+    size_t total = vorn_setup_calls(names, 1024);
+    size_t n = total < 1024 ? total : 1024;
+    Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!out) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* s = PyUnicode_FromString(names[i]);
+        if (!s) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return out.release();
+}
+
 PyMethodDef kMethods[] = {
     VORNC_FASTCALL("c_functions", t_c_functions, 0, 0, nullptr),
     VORNC_FASTCALL("c_factories", t_c_factories, 0, 0, nullptr),
@@ -392,6 +441,9 @@ PyMethodDef kMethods[] = {
     VORNC_FASTCALL("ref_cycle", t_ref_cycle, 0, 0, nullptr),
     VORNC_FASTCALL("break_ref_cycle", t_break_ref_cycle, 1, 1, nullptr),
     VORNC_FASTCALL("string_from_bytes", t_string_from_bytes, 1, 1, nullptr),
+    VORNC_FASTCALL("print_override", t_print_override, 1, 1, nullptr),
+    VORNC_FASTCALL("unprintable_type", t_unprintable_type, 0, 0, nullptr),
+    VORNC_FASTCALL("setup_calls", t_setup_calls, 0, 0, nullptr),
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -33,7 +33,7 @@ public:
     VornValue* value(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         VornKind kind = vorn_type_kind(t);
         if (kind == VORN_RECURSIVE) return recursive(v, t, env);
-        if (is_cvalue(v)) return handle_of(v, t);
+        if (is_cvalue(v)) return handle_of(v, t, env);
         switch (kind) {
             case VORN_NULL:
                 if (v == Py_None) return vorn_null();
@@ -87,17 +87,25 @@ public:
 private:
     MemberNames names_;
 
-    // A CValue stands for its own handle when the handle's kind fits the type.
-    VornValue* handle_of(PyObject* v, const VornType* t) noexcept {
+    // A CValue stands for its own handle when its type is the type wanted (read
+    // through the Recursive scopes of both); one without a type, when its kind fits.
+    VornValue* handle_of(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         VornValue* h = cvalue_value(v);
+        const VornType* own = cvalue_type(v);
         VornKind want = vorn_type_kind(t);
         if (want == VORN_ASYNC_FUNCTION) want = VORN_FUNCTION;
-        if (vorn_value_kind(h) != want) {
+        bool fits = own ? same_type(own, nullptr, t, env) : vorn_value_kind(h) == want;
+        if (fits) return vorn_value_retain(h);
+        if (!own) {
             PyErr_Format(PyExc_TypeError, "CValue of kind %s does not fit type %s",
                          vorn_kind_name(vorn_value_kind(h)), vorn_kind_name(vorn_type_kind(t)));
             return nullptr;
         }
-        return vorn_value_retain(h);
+        Ref have = Ref::steal(type_text(own, nullptr));
+        Ref need = have ? Ref::steal(type_text(t, env)) : Ref();
+        if (need)
+            PyErr_Format(PyExc_TypeError, "CValue of type %U does not fit type %U", have.get(), need.get());
+        return nullptr;
     }
 
     VornValue* recursive(PyObject* v, const VornType* t, const VornScope* env) noexcept {
@@ -204,6 +212,8 @@ private:
         ValueHandle out(vorn_value_list(kind, static_cast<size_t>(n)));
         if (!out) return no_memory();
         if (!fill(out.get(), seq.get(), vorn_type_child(t, 0), env)) return nullptr;
+        // A Set holds each element once: later equal ones are dropped, as set() would.
+        if (kind == VORN_SET && !vorn_value_drop_repeats(out.get())) return no_memory();
         return out.release();
     }
 
@@ -376,7 +386,22 @@ private:
             }
         }
         if (vorn_value_count(out.get()) != expected) return no_memory();
+        if (!unique_keys(out.get(), t, env)) return nullptr;
         return out.release();
+    }
+
+    // A Dict holds each key once: two equal keys (by Vorn equality, which can differ
+    // from Python's) would leave one value unused, so they are refused.
+    static bool unique_keys(VornValue* d, const VornType* t, const VornScope* env) noexcept {
+        ptrdiff_t repeat = vorn_value_first_repeat(d);
+        if (repeat == -1) return true;
+        if (repeat < 0) {
+            PyErr_NoMemory();
+            return false;
+        }
+        Ref key = Ref::steal(value_text(vorn_value_dict_key(d, static_cast<size_t>(repeat)), vorn_type_child(t, 0), env));
+        if (key) PyErr_Format(PyExc_ValueError, "Dict value holds the key %U more than once", key.get());
+        return false;
     }
 
     VornValue* ref(PyObject* v, const VornType* t, const VornScope* env) noexcept {
