@@ -5,19 +5,15 @@
 #include "common/ref.hpp"
 #include "common/module.hpp"
 #include "common/strings.hpp"
+#include "vorn/conversions.hpp"
+#include "vorn/runtime_handle.hpp"
 #include "vorn/vorn_c.h"
 
 namespace vorn::pfnlink {
 
 inline constexpr const char* kModuleName = "vorn._pfnlink";
 
-// Conversion functions of vorn._vornc_bridge, bound at start-up.
-struct Conversions {
-    VornType* (*py_type_to_c)(PyObject*);
-    VornValue* (*py_value_to_c)(PyObject*, VornType*);
-    PyObject* (*c_value_to_py)(VornValue*, VornType*);
-    PyObject* (*c_type_tag_to_py_type)(VornType*);
-};
+// Conversion functions of vorn._vornc_bridge, all four bound at start-up.
 extern Conversions conversions;
 
 extern ModuleSetup module_setup;
@@ -49,9 +45,10 @@ PyObject* specialize_generic(PyObject* state, PyObject* name, const CurrentCall&
 // Runs a coroutine to completion on the calling thread's event loop.
 PyObject* run_async(PyObject* coro) noexcept;
 
-// Reports the pending exception: its traceback printed, then the unraisable hook
-// called with `context`.
-void report_unraisable(const char* context) noexcept;
+// Reports the pending exception, raised in C function `function` of the bridge while
+// it handled the exception `during` (or null): printed with its traceback and its
+// chain, then passed to the unraisable hook with `context`.
+void report_unraisable(const char* context, const char* function, PyObject* during) noexcept;
 
 // The module global `name` (new reference, or null with NameError set).
 inline PyObject* global(PyObject* name) noexcept { return lookup_global(globals(), name); }

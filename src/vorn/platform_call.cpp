@@ -46,13 +46,15 @@ EvalResult error_from_exception() noexcept {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
+    if (value && tb) PyException_SetTraceback(value, tb);
     Ref t = Ref::steal(type), v = Ref::steal(value), b = Ref::steal(tb);
     Ref text = Ref::steal(PyObject_Str(v ? v.get() : Py_None));
     Ref encoded;
     if (text) encoded = Ref::steal(PyUnicode_AsUTF8String(text.get()));
     if (!encoded) {
-        // Reporting failed too: say so through the unraisable hook, and still fail.
-        report_unraisable("vorn._pfnlink._python_platform_fn");
+        // Reporting failed too: say so through the unraisable hook, the new failure
+        // chained to the original exception, and still fail.
+        report_unraisable("vorn._pfnlink._python_platform_fn", "_python_platform_fn", v.get());
         return error_result(kReportFailed, sizeof kReportFailed - 1);
     }
     return error_result(PyBytes_AS_STRING(encoded.get()),
@@ -103,6 +105,11 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
     if (_PyObject_LookupAttr(result, str<"_vorn_c_value">(), &handle) < 0) return nullptr;
     Ref owned = Ref::steal(handle);
     if (!owned || owned.get() == Py_None) return conversions.py_value_to_c(result, ret_type);
+    if (PyBool_Check(owned.get())) {
+        // True would read as the address 1.
+        PyErr_SetString(PyExc_TypeError, "_vorn_c_value must be the address of a value handle, not a bool");
+        return nullptr;
+    }
     Ref index = Ref::steal(PyNumber_Index(owned.get()));
     if (!index) return nullptr;
     size_t address = PyLong_AsSize_t(index.get());
@@ -110,6 +117,12 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
     if (address == 0) {
         // Retaining it would hand the runtime a null handle.
         PyErr_SetString(PyExc_ValueError, "_vorn_c_value is a null value handle");
+        return nullptr;
+    }
+    // Handles are aligned at least as pointers are; any other address cannot be one.
+    if (address % alignof(void*) != 0) {
+        PyErr_Format(PyExc_ValueError, "_vorn_c_value %p is not aligned as a value handle",
+                     reinterpret_cast<void*>(address));
         return nullptr;
     }
     auto* value = reinterpret_cast<VornValue*>(address);
