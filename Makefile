@@ -29,7 +29,10 @@ VALGRIND_TESTS ?= tests/test_scalar_orders.py tests/test_compare_composites.py t
 VALGRIND       := valgrind -q --error-exitcode=99 --undef-value-errors=no --leak-check=no \
                   --errors-for-leak-kinds=none --suppressions=tests/valgrind.supp
 
-.PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind
+# Versions for test-all-pythons: each one found runs the suite in its own venv and build folder.
+PYTHONS ?= 3.11 3.12 3.13
+
+.PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind test-all-pythons
 
 all: install
 
@@ -66,5 +69,19 @@ test-debug-malloc: install
 test-valgrind: install
 	PYTHONMALLOC=malloc $(VALGRIND) $(PY) -m pytest -q -p no:faulthandler $(VALGRIND_TESTS) $(PYTEST_ARGS)
 
+# The whole suite on every CPython of $(PYTHONS) found: pythonX.Y on the path if it runs,
+# else pyenv's. Names the versions it skipped; fails if the suite failed on any.
+test-all-pythons:
+	@failed=; for v in $(PYTHONS); do \
+	  py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/bin/python$$v; do \
+	    if "$$p" -c '' 2>/dev/null; then py=$$p; break; fi; \
+	  done; \
+	  if [ -z "$$py" ]; then echo "test-all-pythons: skipped CPython $$v (not found)"; continue; fi; \
+	  echo "test-all-pythons: CPython $$v ($$py)"; \
+	  $(MAKE) --no-print-directory test PYTHON="$$py" VENV=.venv-$$v BUILD_DIR=build/py$$v \
+	    || failed="$$failed $$v"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "test-all-pythons: failed on$$failed"; exit 1; fi
+
 clean:
-	rm -rf build $(VENV) $(ASAN_VENV)
+	rm -rf build $(VENV) $(ASAN_VENV) $(foreach v,$(PYTHONS),.venv-$(v))

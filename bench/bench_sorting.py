@@ -6,13 +6,13 @@ from __future__ import annotations
 import functools
 import math
 import random
-import string
 import sys
 
 from sortedcontainers import SortedList
 
 from harness import Table, measure
 import pure_ordering
+import sample_values as sv
 from vorn.types import types as T
 from vorn.utils._sortkit import cy_compare_for, cy_make_vorn_key
 
@@ -21,46 +21,17 @@ SCALE = 10 if QUICK else 1
 rng = random.Random(1234)
 
 
-def _ints(n):
-    return [rng.randint(-2**62, 2**62) for _ in range(n)]
-
-
-def _floats(n):
-    out = [rng.uniform(-1e6, 1e6) for _ in range(n)]
-    for i in range(0, n, 50):
-        out[i] = math.nan if i % 100 == 0 else -0.0
-    return out
-
-
-def _strings(n):
-    letters = string.ascii_letters
-    return ["".join(rng.choices(letters, k=rng.randint(3, 12))) for _ in range(n)]
-
-
-def _people(n):
-    names = _strings(n // 20 + 1)
-    return [{"name": rng.choice(names), "age": rng.randint(0, 99)} for _ in range(n)]
-
-
-def _arrays(n):
-    return [[rng.randint(0, 3) for _ in range(10)] for _ in range(n)]
-
-
-def _sets_of_sets(n):
-    return [frozenset(frozenset(rng.sample(range(40), 4)) for _ in range(4)) for _ in range(n)]
-
-
 CASES = [
     # (name, type, values, sorts natively, scalar). Floats with NaN have no native
     # order, so their floor is timed on the same list with each NaN replaced.
-    ("200k Integers", T.integer(), _ints(200_000 // SCALE), True, True),
-    ("200k Floats (NaN, -0.0)", T.float_(), _floats(200_000 // SCALE), True, True),
-    ("200k Strings", T.string(), _strings(200_000 // SCALE), True, True),
+    ("200k Integers", T.integer(), sv.ints(rng, 200_000 // SCALE), True, True),
+    ("200k Floats (NaN, -0.0)", T.float_(), sv.floats(rng, 200_000 // SCALE), True, True),
+    ("200k Strings", T.string(), sv.strings(rng, 200_000 // SCALE), True, True),
     ("100k Structs {name, age}", T.struct(name=T.string(), age=T.integer()),
-     _people(100_000 // SCALE), False, False),
-    ("20k Arrays of 10 Integers", T.array(T.integer()), _arrays(20_000 // SCALE), True, False),
+     sv.people(rng, 100_000 // SCALE), False, False),
+    ("20k Arrays of 10 Integers", T.array(T.integer()), sv.int_arrays(rng, 20_000 // SCALE), True, False),
     ("1k Sets of 4 Sets of 4 Integers", T.set_(T.set_(T.integer())),
-     _sets_of_sets(1_000 // SCALE), False, False),
+     sv.sets_of_sets(rng, 1_000 // SCALE), False, False),
 ]
 
 # Targets: (floor at most, vs cmp_to_key at least, vs pure Python at least).
@@ -105,7 +76,7 @@ def main():
 
     table = Table("SortedList(key=...) of 20k Structs, inserted one by one")
     table.header()
-    people = _people(20_000 // SCALE)
+    people = sv.people(rng, 20_000 // SCALE)
     t = T.struct(name=T.string(), age=T.integer())
 
     def inserts(key):

@@ -6,34 +6,45 @@ import gc
 import time
 from typing import Callable
 
-__all__ = ["measure", "Table"]
+__all__ = ["measure", "race", "Table"]
+
+
+def race(fns: dict[str, Callable[[], object]], repeat: int = 5, min_time: float = 0.05,
+         collector: bool = False) -> dict[str, float]:
+    """Best wall time of one call of each of ``fns``, in seconds, over ``repeat`` rounds.
+
+    Each round times every function in turn, so a slow spell of a busy machine hits them
+    alike. A timing repeats its function until it has run for ``min_time``, so fast
+    calls are timed over many runs. The collector is paused inside each timing unless
+    ``collector`` is true; garbage of earlier timings is collected before each one.
+    """
+    best = dict.fromkeys(fns, float("inf"))
+    gc_was_enabled = gc.isenabled()
+    try:
+        for _ in range(repeat):
+            for name, fn in fns.items():
+                gc.collect()
+                if not collector:
+                    gc.disable()
+                n = 0
+                start = time.perf_counter()
+                while True:
+                    fn()
+                    n += 1
+                    elapsed = time.perf_counter() - start
+                    if elapsed >= min_time:
+                        break
+                gc.enable()
+                best[name] = min(best[name], elapsed / n)
+    finally:
+        if not gc_was_enabled:
+            gc.disable()
+    return best
 
 
 def measure(fn: Callable[[], object], repeat: int = 5, min_time: float = 0.05) -> float:
-    """Best wall time of one call of ``fn`` over ``repeat`` rounds, in seconds.
-
-    A round repeats ``fn`` until it has run for ``min_time``, so fast calls are timed
-    over many runs; the collector is paused while timing.
-    """
-    best = float("inf")
-    gc_was_enabled = gc.isenabled()
-    gc.collect()
-    gc.disable()
-    try:
-        for _ in range(repeat):
-            n = 0
-            start = time.perf_counter()
-            while True:
-                fn()
-                n += 1
-                elapsed = time.perf_counter() - start
-                if elapsed >= min_time:
-                    break
-            best = min(best, elapsed / n)
-    finally:
-        if gc_was_enabled:
-            gc.enable()
-    return best
+    """Best wall time of one call of ``fn`` over ``repeat`` rounds (see ``race``)."""
+    return race({"fn": fn}, repeat, min_time)["fn"]
 
 
 def _fmt(seconds: float) -> str:
@@ -52,14 +63,15 @@ class Table:
         self.title = title
         self.rows: list[tuple[str, float, dict[str, float]]] = []
 
-    def add(self, case: str, ours: float, **baselines: float) -> None:
+    def add(self, case: str, ours: float, note: str = "", **baselines: float) -> None:
         self.rows.append((case, ours, baselines))
-        self._print_row(case, ours, baselines)
+        self._print_row(case, ours, baselines, note)
 
     def header(self) -> None:
         print(f"\n== {self.title}")
         print(f"{'case':<44} {'ours':>11}   baselines (time, speed-up = baseline/ours)")
 
-    def _print_row(self, case: str, ours: float, baselines: dict[str, float]) -> None:
+    def _print_row(self, case: str, ours: float, baselines: dict[str, float], note: str) -> None:
         parts = [f"{name}: {_fmt(t).strip()} ({t / ours:.2f}x)" for name, t in baselines.items()]
-        print(f"{case:<44} {_fmt(ours):>11}   " + "; ".join(parts), flush=True)
+        print(f"{case:<44} {_fmt(ours):>11}   " + "; ".join(parts) + (f"   {note}" if note else ""),
+              flush=True)

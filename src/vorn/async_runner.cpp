@@ -3,6 +3,7 @@
 // is the module attribute `_event_loop`, another thread's lives in the thread-local
 // `_thread_event_loops`. Loops are never installed as a thread's current loop, and
 // none is closed while its thread can still use it.
+#include "common/compat.hpp"
 #include "vorn/pfnlink.hpp"
 
 namespace vorn::pfnlink {
@@ -56,7 +57,7 @@ PyObject* new_loop_closer(PyObject* loop) noexcept {
 }
 
 bool on_main_thread() noexcept {
-    return _PyOS_IsMainThread() != 0;
+    return compat::is_main_thread();
 }
 
 // The calling thread's loop, or None. New reference.
@@ -65,7 +66,7 @@ PyObject* thread_loop() noexcept {
     Ref store = Ref::steal(global(str<"_thread_event_loops">()));
     if (!store) return nullptr;
     PyObject* loop = nullptr;
-    if (_PyObject_LookupAttr(store.get(), str<"loop">(), &loop) < 0) return nullptr;
+    if (compat::lookup_attr(store.get(), str<"loop">(), &loop) < 0) return nullptr;
     return loop ? loop : Py_NewRef(Py_None);
 }
 

@@ -1,4 +1,5 @@
 // The hooks the bridge installs on registries: pre-call, free, and the generic factory.
+#include "common/compat.hpp"
 #include "vorn/pfnlink.hpp"
 
 namespace vorn::pfnlink {
@@ -27,7 +28,7 @@ PlatformFn python_generic_factory(VornType**, size_t) noexcept {
 void on_free_hook(PlatformRegistry* registry) noexcept {
     // While the interpreter shuts down the module's namespace is being cleared and
     // other threads can no longer take the lock; the states go with the interpreter.
-    if (_Py_IsFinalizing()) return;
+    if (compat::is_finalizing()) return;
     PyGILState_STATE gil = PyGILState_Ensure();
     {
         Ref states = Ref::steal(global(str<"_dispatch_states">()));

@@ -1,6 +1,7 @@
 // The shared trampoline through which the runtime calls every Python-backed platform
 // function: find the callable, convert the arguments, call, run a coroutine, convert
 // the result. Every failure becomes an error result; nothing is raised into the runtime.
+#include "common/compat.hpp"
 #include "vorn/pfnlink.hpp"
 
 #include <cstdlib>
@@ -102,7 +103,7 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
     if (result == Py_None) return vorn_null();
     if (cannot_carry_handle(result)) return conversions.py_value_to_c(result, ret_type);
     PyObject* handle = nullptr;
-    if (_PyObject_LookupAttr(result, str<"_vorn_c_value">(), &handle) < 0) return nullptr;
+    if (compat::lookup_attr(result, str<"_vorn_c_value">(), &handle) < 0) return nullptr;
     Ref owned = Ref::steal(handle);
     if (!owned || owned.get() == Py_None) return conversions.py_value_to_c(result, ret_type);
     if (PyBool_Check(owned.get())) {

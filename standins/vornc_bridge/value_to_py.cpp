@@ -187,7 +187,7 @@ private:
             PyErr_SetString(PyExc_ValueError, "runtime Struct has the wrong number of fields");
             return nullptr;
         }
-        Ref out = Ref::steal(_PyDict_NewPresized(static_cast<Py_ssize_t>(n)));
+        Ref out = Ref::steal(PyDict_New());
         if (!out) return nullptr;
         for (size_t i = 0; i < n; ++i) {
             Ref item = Ref::steal(value(vorn_value_item(v, i), vorn_type_child(t, i), env));

@@ -1,6 +1,7 @@
 // cy_compare_for: dispatch on the kind of a type descriptor, the leaf comparers
 // (Never, Null, Boolean, Integer, Float, String, DateTime, Blob, Function), the
 // recursive forwarder, and what the composite builders share.
+#include "common/compat.hpp"
 #include "vorn/utils/builder_docs.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/type_context.hpp"
@@ -199,7 +200,7 @@ ScalarOrder scalar_order(PyObject* comparer) noexcept {
 }
 
 int object_result(PyObject* r) noexcept {
-    if (PyLong_CheckExact(r)) return Py_SIZE(r) != 0;
+    if (PyLong_CheckExact(r)) return !compat::int_is_zero(r);
     static PyObject* zero = PyLong_FromLong(0);  // the interpreter's cached 0, kept
     if (!zero) return -1;
     Ref ne = Ref::steal(PyObject_RichCompare(r, zero, Py_NE));

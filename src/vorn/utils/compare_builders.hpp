@@ -2,6 +2,7 @@
 // comparer reads a component comparer's result, and small helpers of the walks.
 #pragma once
 
+#include "common/compat.hpp"
 #include "vorn/utils/sortkit.hpp"
 
 namespace vorn::sortkit {
@@ -31,31 +32,15 @@ inline void fill_slot(PyObject* comparer, int i, Ref value) noexcept {
 
 // The value of an exact int that fits in one digit, the common comparer result.
 inline bool small_int_value(PyObject* r, int32_t* out) noexcept {
-    if (!PyLong_CheckExact(r)) return false;
-    Py_ssize_t size = Py_SIZE(r);
-    if (size == 0) {
-        *out = 0;
-        return true;
-    }
-    if (size != 1 && size != -1) return false;
-    *out = static_cast<int32_t>(size) *
-           static_cast<int32_t>(reinterpret_cast<PyLongObject*>(r)->ob_digit[0]);
+    Py_ssize_t value;
+    if (!PyLong_CheckExact(r) || !compat::compact_int(r, &value)) return false;
+    *out = static_cast<int32_t>(value);
     return true;
 }
 
-// The value of an exact int of at most two digits (60 bits), read directly.
+// The value of an exact int that fits in 64 bits, read directly where it can be.
 inline bool short_int_value(PyObject* o, int64_t* out) noexcept {
-    if (!PyLong_CheckExact(o)) return false;
-    const Py_ssize_t size = Py_SIZE(o);
-    const digit* d = reinterpret_cast<PyLongObject*>(o)->ob_digit;
-    switch (size) {
-        case 0: *out = 0; return true;
-        case 1: *out = d[0]; return true;
-        case -1: *out = -static_cast<int64_t>(d[0]); return true;
-        case 2: *out = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT; return true;
-        case -2: *out = -(static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT); return true;
-        default: return false;
-    }
+    return PyLong_CheckExact(o) && compat::int64_value(o, out);
 }
 
 // The integer result of a component call: `r` as a signed 32-bit integer (an int as

@@ -1,5 +1,6 @@
 // The Ref comparer (through the referenced value), the Struct comparer (field by
 // field in the descriptor's order) and the Variant comparer (case name, then payload).
+#include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/private_context.hpp"
 #include "vorn/utils/type_context.hpp"
@@ -88,7 +89,7 @@ PyObject* compare_variant(NativeFunction* self, PyObject* const* a) noexcept {
     if (!cases) return nullptr;
     Ref comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt.get()));
     if (!comparer) {
-        if (!PyErr_Occurred()) _PyErr_SetKeyError(xt.get());
+        if (!PyErr_Occurred()) compat::set_key_error(xt.get());
         return nullptr;
     }
     Ref xv = Ref::steal(item(x, str<"value">()));

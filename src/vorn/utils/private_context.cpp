@@ -2,6 +2,7 @@
 // table of recorded pairs, and its conversion into the dict of id() sets.
 #include "vorn/utils/private_context.hpp"
 
+#include "common/compat.hpp"
 #include "vorn/utils/comparison_context.hpp"
 
 #include <cstdint>
@@ -144,7 +145,7 @@ bool is_plain_list(PyObject* o) noexcept {
         PyErr_Clear();
         return false;
     }
-    return _PyType_Lookup(Py_TYPE(o), name) == _PyType_Lookup(&PyList_Type, name);
+    return compat::type_lookup(Py_TYPE(o), name) == compat::type_lookup(&PyList_Type, name);
 }
 
 int visit_context(PyObject** ctx, Ref& owned, PyObject* x, PyObject* y) noexcept {

@@ -3,6 +3,7 @@
 #include "vorn/utils/sort_key.hpp"
 
 #include "common/args.hpp"
+#include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 
 #include <structmember.h>
@@ -117,7 +118,7 @@ bool order_holds(int op, int sign) noexcept {
 // Exact ints and floats are tested natively; anything else by Python's `==`, whose
 // result object is handed back through `*eq_object` for `==` to return as it is.
 int equals_zero(PyObject* result, Ref* eq_object) noexcept {
-    if (PyLong_CheckExact(result)) return Py_SIZE(result) == 0;
+    if (PyLong_CheckExact(result)) return compat::int_is_zero(result);
     if (PyFloat_CheckExact(result)) return PyFloat_AS_DOUBLE(result) == 0.0;
     static PyObject* zero = PyLong_FromLong(0);  // the interpreter's cached 0, kept
     if (!zero) return -1;
@@ -149,7 +150,7 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
         if (op == Py_EQ && eq_object) return eq_object.release();
         return PyBool_FromLong(op == Py_EQ ? eq : !eq);
     }
-    if (PyLong_CheckExact(result.get())) return PyBool_FromLong(order_holds(op, _PyLong_Sign(result.get())));
+    if (PyLong_CheckExact(result.get())) return PyBool_FromLong(order_holds(op, compat::int_sign(result.get())));
     static PyObject* zero = PyLong_FromLong(0);
     if (!zero) return nullptr;
     return PyObject_RichCompare(result.get(), zero, op);

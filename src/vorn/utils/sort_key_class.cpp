@@ -1,5 +1,6 @@
 // cy_make_vorn_key: makes the per-type key class VornKey(CyVornKey) as a class
 // statement inside the function would, its __init__ closing over the type's comparer.
+#include "common/compat.hpp"
 #include "vorn/utils/builder_docs.hpp"
 #include "vorn/utils/sort_key.hpp"
 
@@ -50,7 +51,7 @@ PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargs
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_type->tp_new) {
-        PyObject* init = _PyType_Lookup(type, str<"__init__">());  // borrowed, cached
+        PyObject* init = compat::type_lookup(type, str<"__init__">());  // borrowed, cached
         if (init && is_native_function(init) &&
             reinterpret_cast<NativeFunction*>(init)->spec == &vorn_key_init_spec) {
             Ref self = Ref::steal(type->tp_alloc(type, 0));
@@ -71,7 +72,7 @@ PyObject* resolve_bases(PyObject* bases) noexcept {
     for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(bases); i < n; ++i) {
         PyObject* base = PyTuple_GET_ITEM(bases, i);
         PyObject* found = nullptr;
-        if (!PyType_Check(base) && _PyObject_LookupAttr(base, str<"__mro_entries__">(), &found) < 0)
+        if (!PyType_Check(base) && compat::lookup_attr(base, str<"__mro_entries__">(), &found) < 0)
             return nullptr;
         Ref entries_fn = Ref::steal(found);
         if (!entries_fn) {
@@ -111,7 +112,7 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
     // The metaclass: the most derived of the bases' metaclasses.
     PyTypeObject* winner = PyTuple_GET_SIZE(bases.get()) ? Py_TYPE(PyTuple_GET_ITEM(bases.get(), 0))
                                                          : &PyType_Type;
-    winner = _PyType_CalculateMetaclass(winner, bases.get());
+    winner = compat::calculate_metaclass(winner, bases.get());
     if (!winner) return nullptr;
     PyObject* meta = reinterpret_cast<PyObject*>(winner);
 

@@ -1,6 +1,8 @@
 // Recursive wrappers and references through the type context, for all builders.
 #include "vorn/utils/type_context.hpp"
 
+#include "common/compat.hpp"
+
 namespace vorn::sortkit {
 
 PyObject* context_get(PyObject* type_ctx, PyObject* key) noexcept {
@@ -32,7 +34,7 @@ PyObject* item(PyObject* mapping, PyObject* key) noexcept {
     if (PyDict_CheckExact(mapping)) {
         PyObject* v = PyDict_GetItemWithError(mapping, key);
         if (v) return Py_NewRef(v);
-        if (!PyErr_Occurred()) _PyErr_SetKeyError(key);
+        if (!PyErr_Occurred()) compat::set_key_error(key);
         return nullptr;
     }
     return PyObject_GetItem(mapping, key);

@@ -1,0 +1,203 @@
+// Every use of interpreter internals, each with a portable fallback (CPython 3.11 to 3.13).
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+// VORN_COMPAT_PORTABLE forces every fallback, so the fallbacks are built and tested on
+// any version (the CMake option of that name sets it).
+#if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
+#define VORN_COMPAT_INT_DIGITS 1  // ints are read through ob_digit and the signed size
+#endif
+#if PY_VERSION_HEX < 0x030D0000
+#define VORN_COMPAT_311_NAMES 1  // functions that 3.13 renamed or removed
+#endif
+#if PY_VERSION_HEX < 0x030E0000 && !defined(VORN_COMPAT_PORTABLE)
+#define VORN_COMPAT_PRIVATE 1  // private functions that 3.11 to 3.13 all declare
+#endif
+
+namespace vorn::compat {
+
+// ---- Exact ints. Every function takes an object of exactly the type int. ----
+
+// The value of `o` if it fits in one digit (30 bits and a sign), the usual result of a
+// comparer; false otherwise.
+inline bool compact_int(PyObject* o, Py_ssize_t* out) noexcept {
+#ifdef VORN_COMPAT_INT_DIGITS
+    const Py_ssize_t size = Py_SIZE(o);
+    if (size < -1 || size > 1) return false;
+    *out = size * static_cast<Py_ssize_t>(reinterpret_cast<PyLongObject*>(o)->ob_digit[0]);
+    return true;
+#elif PY_VERSION_HEX >= 0x030C0000
+    auto* l = reinterpret_cast<PyLongObject*>(o);
+    if (!PyUnstable_Long_IsCompact(l)) return false;
+    *out = PyUnstable_Long_CompactValue(l);
+    return true;
+#else
+    int overflow;
+    long v = PyLong_AsLongAndOverflow(o, &overflow);
+    if (overflow || v < -0x3fffffffL || v > 0x3fffffffL) return false;
+    *out = v;
+    return true;
+#endif
+}
+
+// The value of `o` if it fits in 64 bits (read directly for up to two digits); false
+// for a larger int. Never leaves an exception.
+inline bool int64_value(PyObject* o, int64_t* out) noexcept {
+#ifdef VORN_COMPAT_INT_DIGITS
+    const Py_ssize_t size = Py_SIZE(o);
+    const digit* d = reinterpret_cast<PyLongObject*>(o)->ob_digit;
+    switch (size) {
+        case 0: *out = 0; return true;
+        case 1: *out = d[0]; return true;
+        case -1: *out = -static_cast<int64_t>(d[0]); return true;
+        case 2: *out = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT; return true;
+        case -2: *out = -(static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT); return true;
+        default: break;
+    }
+#else
+    Py_ssize_t small;
+    if (compact_int(o, &small)) {
+        *out = small;
+        return true;
+    }
+#endif
+    int overflow;
+    long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    if (overflow) return false;
+    *out = v;
+    return true;
+}
+
+// -1, 0 or 1 by the sign of `o`.
+inline int int_sign(PyObject* o) noexcept {
+#ifdef VORN_COMPAT_PRIVATE
+    return _PyLong_Sign(o);
+#else
+    Py_ssize_t small;
+    if (compact_int(o, &small)) return (small > 0) - (small < 0);
+    int overflow;
+    long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
+    return overflow ? overflow : (v > 0) - (v < 0);
+#endif
+}
+
+inline bool int_is_zero(PyObject* o) noexcept {
+#ifdef VORN_COMPAT_INT_DIGITS
+    return Py_SIZE(o) == 0;
+#else
+    Py_ssize_t small;
+    return compact_int(o, &small) && small == 0;
+#endif
+}
+
+// ---- Attributes, types and errors. ----
+
+// getattr without AttributeError: 1 with `*result` a new reference, 0 with `*result`
+// null when there is no such attribute, -1 with an exception set.
+inline int lookup_attr(PyObject* o, PyObject* name, PyObject** result) noexcept {
+#ifdef VORN_COMPAT_311_NAMES
+    return _PyObject_LookupAttr(o, name, result);
+#else
+    return PyObject_GetOptionalAttr(o, name, result);
+#endif
+}
+
+// The attribute `name` in the dicts of `type`'s MRO, as attribute lookup sees it,
+// without descriptors or user code. Borrowed (the type holds it), or null without an
+// exception.
+inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
+#ifdef VORN_COMPAT_PRIVATE
+    return _PyType_Lookup(type, name);  // served from the interpreter's method cache
+#else
+    PyObject* mro = type->tp_mro;
+    if (!mro) return nullptr;
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(mro); i < n; ++i) {
+        auto* base = reinterpret_cast<PyTypeObject*>(PyTuple_GET_ITEM(mro, i));
+#if PY_VERSION_HEX >= 0x030C0000
+        PyObject* dict = PyType_GetDict(base);  // built-in types keep theirs per interpreter
+        Py_XDECREF(dict);                       // the type still holds it
+#else
+        PyObject* dict = base->tp_dict;
+#endif
+        if (!dict) continue;
+        // Only strs are looked up, so the dict lookup runs no user code and cannot fail.
+        PyObject* found = PyDict_GetItem(dict, name);
+        if (found) return found;
+    }
+    return nullptr;
+#endif
+}
+
+// The metaclass of a class statement with `bases` and the explicit or first base's
+// metaclass `meta`: the most derived of them all (borrowed), or null with TypeError.
+inline PyTypeObject* calculate_metaclass(PyTypeObject* meta, PyObject* bases) noexcept {
+    PyTypeObject* winner = meta;
+    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(bases); i < n; ++i) {
+        PyTypeObject* candidate = Py_TYPE(PyTuple_GET_ITEM(bases, i));
+        if (PyType_IsSubtype(winner, candidate)) continue;
+        if (PyType_IsSubtype(candidate, winner)) {
+            winner = candidate;
+            continue;
+        }
+        PyErr_SetString(PyExc_TypeError,
+                        "metaclass conflict: the metaclass of a derived class must be a "
+                        "(non-strict) subclass of the metaclasses of all its bases");
+        return nullptr;
+    }
+    return winner;
+}
+
+// KeyError(key), its argument wrapped in a 1-tuple so that a tuple key is not taken for
+// the argument list.
+inline void set_key_error(PyObject* key) noexcept {
+    PyObject* args = PyTuple_Pack(1, key);
+    if (!args) return;
+    PyErr_SetObject(PyExc_KeyError, args);
+    Py_DECREF(args);
+}
+
+// A new dict with room for `n` items, or null with an exception set.
+inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
+#ifdef VORN_COMPAT_PRIVATE
+    return _PyDict_NewPresized(n);
+#else
+    (void)n;
+    return PyDict_New();
+#endif
+}
+
+// ---- Interpreter state. ----
+
+inline bool is_finalizing() noexcept {
+#ifdef VORN_COMPAT_311_NAMES
+    return _Py_IsFinalizing() != 0;
+#else
+    return Py_IsFinalizing() != 0;
+#endif
+}
+
+// Whether the calling thread is the interpreter's main thread (the one that
+// threading.main_thread() names). Never leaves an exception: if threading cannot be
+// reached the answer is false.
+inline bool is_main_thread() noexcept {
+#if defined(VORN_COMPAT_311_NAMES) && !defined(VORN_COMPAT_PORTABLE)
+    return _PyOS_IsMainThread() != 0;
+#else
+    PyObject* threading = PyImport_ImportModule("threading");
+    PyObject* main = threading ? PyObject_CallMethod(threading, "main_thread", nullptr) : nullptr;
+    PyObject* ident = main ? PyObject_GetAttrString(main, "ident") : nullptr;
+    bool is_main = ident && PyLong_Check(ident) &&
+                   PyLong_AsUnsignedLong(ident) == PyThread_get_thread_ident();
+    Py_XDECREF(ident);
+    Py_XDECREF(main);
+    Py_XDECREF(threading);
+    if (PyErr_Occurred()) PyErr_Clear();
+    return is_main;
+#endif
+}
+
+}  // namespace vorn::compat
