@@ -38,6 +38,30 @@ PlatformFn python_generic_factory(VornType** type_args, size_t n_type_args) noex
 EvalResult python_platform_fn(VornValue** args, size_t nargs, VornType** arg_types,
                               size_t n_arg_types, VornType* ret_type) noexcept;
 
+// The callable that serves one call, and its async flag.
+struct Target {
+    Ref callable;
+    Ref is_async;
+};
+
+// What a call's target was found through: the states dict, the state's direct table,
+// and for a generic function its generic table and specialisation cache (else null).
+struct TargetTrail {
+    PyObject* states = nullptr;
+    PyObject* direct = nullptr;
+    PyObject* generic = nullptr;
+    PyObject* cache = nullptr;
+};
+
+// The target of the last call (dispatch_cache.cpp), served again to a call of the same
+// registry, name and type arguments while neither the module namespace nor any dict of
+// its trail has changed since, from Python or not. True when `target` was filled.
+bool cached_target(const CurrentCall& call, PyObject* name, Target& target) noexcept;
+// Keeps `target` for the calls that follow, when its trail allows it: exact dicts
+// whose changes the interpreter tracks.
+void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail& trail,
+                     const Target& target) noexcept;
+
 // The specialised callable of generic function `name` for the type arguments of
 // `call`, made by its factory on first use and cached in the dispatch state.
 PyObject* specialize_generic(PyObject* state, PyObject* name, const CurrentCall& call) noexcept;

@@ -131,15 +131,10 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
     return value;
 }
 
-// The callable that serves one call, and its async flag.
-struct Target {
-    Ref callable;
-    Ref is_async;
-};
-
 // Finds the target of the call named `name`: 1 when found, 0 when `early` holds an
 // error result that is no exception (registry or function unknown), -1 on an exception.
 int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalResult& early) noexcept {
+    if (cached_target(call, name, target)) return 1;
     Ref states = Ref::steal(global(str<"_dispatch_states">()));
     Ref key = Ref::steal(registry_key(call.registry));
     if (!states || !key) return -1;
@@ -153,10 +148,14 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     if (!direct) return -1;
     Ref entry = Ref::steal(mapping_get(direct.get(), name));
     if (!entry) return -1;
+    TargetTrail trail{states.get(), direct.get()};
     if (entry.get() != Py_None) {
         target.callable = Ref::steal(sequence_item(entry.get(), 0));
         if (target.callable) target.is_async = Ref::steal(sequence_item(entry.get(), 1));
-        return target.is_async ? 1 : -1;
+        if (!target.is_async) return -1;
+        // The entry must be an exact tuple too, as a list could change unseen.
+        if (PyTuple_CheckExact(entry.get()) && PyTuple_CheckExact(state.get())) remember_target(call, name, trail, target);
+        return 1;
     }
     Ref generic = Ref::steal(sequence_item(state.get(), 1));
     if (!generic) return -1;
@@ -169,7 +168,15 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     if (!target.callable) return -1;
     Ref generic_entry = Ref::steal(PyObject_GetItem(generic.get(), name));
     if (generic_entry) target.is_async = Ref::steal(sequence_item(generic_entry.get(), 1));
-    return target.is_async ? 1 : -1;
+    if (!target.is_async) return -1;
+    // A None specialisation is asked for again on the next call, so it is not kept.
+    Ref cache = Ref::steal(sequence_item(state.get(), 2));
+    if (!cache) return -1;
+    trail.generic = generic.get();
+    trail.cache = cache.get();
+    if (target.callable.get() != Py_None && PyTuple_CheckExact(generic_entry.get()) && PyTuple_CheckExact(state.get()))
+        remember_target(call, name, trail, target);
+    return 1;
 }
 
 // Converts the arguments, calls the target and converts its result; the output

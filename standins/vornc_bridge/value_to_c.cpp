@@ -518,6 +518,22 @@ VornValue* py_value_to_c(PyObject* value, VornType* type) noexcept {
         PyErr_SetString(PyExc_SystemError, "py_value_to_c called with NULL");
         return nullptr;
     }
+    // Exact ints and floats of their own type need no walk.
+    VornKind kind = vorn_type_kind(type);
+    if (kind == VORN_INTEGER && PyLong_CheckExact(value)) {
+        int overflow = 0;
+        long long i = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (!overflow && !(i == -1 && PyErr_Occurred())) {
+            VornValue* out = vorn_value_int(i);
+            if (!out) PyErr_NoMemory();
+            return out;
+        }
+        if (PyErr_Occurred()) return nullptr;
+    } else if (kind == VORN_FLOAT && PyFloat_CheckExact(value)) {
+        VornValue* out = vorn_value_float(PyFloat_AS_DOUBLE(value));
+        if (!out) PyErr_NoMemory();
+        return out;
+    }
     try {
         ToC convert;
         return convert.value(value, type, nullptr);

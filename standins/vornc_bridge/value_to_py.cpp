@@ -229,6 +229,17 @@ PyObject* c_value_to_py(VornValue* value, VornType* type) noexcept {
         PyErr_SetString(PyExc_SystemError, "c_value_to_py called with NULL");
         return nullptr;
     }
+    // Scalars of their own type need no walk.
+    VornKind kind = vorn_type_kind(type);
+    if (kind == vorn_value_kind(value)) {
+        switch (kind) {
+            case VORN_INTEGER: return PyLong_FromLongLong(vorn_value_get_int(value));
+            case VORN_FLOAT: return PyFloat_FromDouble(vorn_value_get_float(value));
+            case VORN_BOOLEAN: return PyBool_FromLong(vorn_value_get_bool(value));
+            case VORN_NULL: Py_RETURN_NONE;
+            default: break;
+        }
+    }
     ToPy convert;
     return convert.value(value, type, nullptr);
 }
