@@ -38,10 +38,12 @@ PYTHONS ?= 3.11 3.12 3.13
 
 all: install
 
-$(STAMP):
+# Made again when this file changes, so that an existing venv gets new dependencies.
+$(STAMP): Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "sortedcontainers>=2.4" "numpy>=1.24"
+	$(PIP) install -q "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "sortedcontainers>=2.4" "numpy>=1.24" \
+	  "mypy>=1.19" "sortedcontainers-stubs>=2.4"
 	touch $(STAMP)
 
 # Builds the extensions (incrementally, in $(BUILD_DIR)) and installs the package into the venv.
