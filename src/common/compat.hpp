@@ -226,6 +226,18 @@ inline bool dict_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** val
 #endif
 }
 
+// The same for a dict whose every key is an exact str (so that finding a key in it by
+// a lookup calls no user code either); false for any other dict.
+inline bool dict_str_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** value) noexcept {
+#ifdef VORN_COMPAT_DICT_ENTRIES
+    auto* keys = reinterpret_cast<dict_layout::Keys*>(reinterpret_cast<PyDictObject*>(d)->ma_keys);
+    return keys->kind != 0 && dict_entry(d, i, key, value);
+#else
+    (void)d, (void)i, (void)key, (void)value;
+    return false;
+#endif
+}
+
 // Whether every key of the exact dict `d` is an exact str, so that looking an exact
 // str up in it runs no user code (`__eq__` of a key); false when that cannot be told.
 inline bool dict_has_only_str_keys(PyObject* d) noexcept {

@@ -152,6 +152,12 @@ PyObject* build_variant_function(const char* builder_name, PyObject* type_val, P
     return rc < 0 ? nullptr : fn.release();
 }
 
+FieldTable* frozen_fields(PyObject* fn) noexcept {
+    if (!is_native_function(fn)) return nullptr;
+    PyObject* fields = reinterpret_cast<NativeFunction*>(fn)->state[slot::kFields];
+    return fields && Py_IS_TYPE(fields, &FieldTableType) ? reinterpret_cast<FieldTable*>(fields) : nullptr;
+}
+
 FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept {
     PyObject* fields = state_of(self, slot::kFields);
     if (!fields) return nullptr;
@@ -160,14 +166,8 @@ FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept {
     return reinterpret_cast<FieldTable*>(holder.get());
 }
 
-PyObject* dict_field(PyObject* d, Field& field) noexcept {
-    // The entry last found holding this very key object (or an equal exact str, which
-    // is compared without user code) and a value maps the name to that value: a dict
-    // holds each key once. Anything else is looked up as `d[name]` is.
+PyObject* look_up_field(PyObject* d, Field& field) noexcept {
     PyObject *key, *value;
-    if (field.key && compat::dict_entry(d, field.slot, &key, &value) && value &&
-        (key == field.key || (PyUnicode_CheckExact(key) && PyUnicode_Compare(key, field.key) == 0)))
-        return value;
     PyObject* found = PyDict_GetItemWithError(d, field.name);
     if (!found) {
         if (!PyErr_Occurred()) compat::set_key_error(field.name);
@@ -175,7 +175,7 @@ PyObject* dict_field(PyObject* d, Field& field) noexcept {
     }
     // Remember where it is, for the next dict of the same shape.
     if (field.key) {
-        for (Py_ssize_t i = 0; i < 16 && compat::dict_entry(d, i, &key, &value); ++i) {
+        for (Py_ssize_t i = 0; i < 16 && compat::dict_str_entry(d, i, &key, &value); ++i) {
             if (key == field.key && value == found) {
                 field.slot = i;
                 break;

@@ -4,6 +4,7 @@
 // half-made (through a predicate) finds empty slots, which raise when read.
 #pragma once
 
+#include "common/compat.hpp"
 #include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/sortkit.hpp"
 
@@ -60,10 +61,24 @@ struct FieldTable {
 // from `holder`; null with an exception set.
 FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept;
 
+// The frozen field table that the Struct function `fn` holds, or null (borrowed).
+FieldTable* frozen_fields(PyObject* fn) noexcept;
+
+// `d[field.name]` for an exact dict `d` by a lookup, remembering where the name was
+// found. Borrowed, or null with KeyError set.
+PyObject* look_up_field(PyObject* d, Field& field) noexcept;
+
 // `d[field.name]` for an exact dict `d`, trying the entry where the name was found
-// last: borrowed, or null with KeyError set. Runs no user code when the name is an
-// exact str and every key of `d` is one (otherwise the lookup's own __eq__ calls run,
-// as `d[name]` would run them).
-PyObject* dict_field(PyObject* d, Field& field) noexcept;
+// last: borrowed, or null with KeyError set. The entry holding this very key object
+// (or an equal exact str, compared without user code) and a value maps the name to
+// that value, as a dict holds each key once; anything else is looked up as `d[name]`
+// is, with whatever __eq__ calls of keys that lookup makes.
+inline PyObject* dict_field(PyObject* d, Field& field) noexcept {
+    PyObject *key, *value;
+    if (field.key && compat::dict_str_entry(d, field.slot, &key, &value) && value &&
+        (key == field.key || (PyUnicode_CheckExact(key) && compare_strs(key, field.key) == 0)))
+        return value;
+    return look_up_field(d, field);
+}
 
 }  // namespace vorn::sortkit

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "common/compat.hpp"
+
+#include <cstring>
 #include "vorn/utils/sortkit.hpp"
 
 namespace vorn::sortkit {
@@ -43,6 +45,20 @@ int blob_pair(PyObject* const* a, Ref* x, Ref* y) noexcept;
 
 // ---- Leaves that walks run inline ------------------------------------------------------
 
+// Code point order of two exact strs: -1, 0 or 1 (cannot fail). Two strs of one-byte
+// characters compare as their bytes do.
+inline int compare_strs(PyObject* x, PyObject* y) noexcept {
+    if (x == y) return 0;
+    if (PyUnicode_KIND(x) == PyUnicode_1BYTE_KIND && PyUnicode_KIND(y) == PyUnicode_1BYTE_KIND) {
+        const Py_ssize_t lx = PyUnicode_GET_LENGTH(x), ly = PyUnicode_GET_LENGTH(y);
+        int c = std::memcmp(PyUnicode_DATA(x), PyUnicode_DATA(y), static_cast<size_t>(lx < ly ? lx : ly));
+        if (c) return c < 0 ? -1 : 1;
+        return (lx > ly) - (lx < ly);
+    }
+    int c = PyUnicode_Compare(x, y);
+    return (c > 0) - (c < 0);
+}
+
 // What a call of one of our leaf functions with `nargs` arguments does, when it is a
 // scalar order or an equality test that the walks may run inline on exact built-ins.
 enum class Leaf : uint8_t { None, OrderInt, OrderDouble, OrderString, PythonEqual, FloatEqual };
@@ -66,8 +82,7 @@ inline bool inline_order(Leaf leaf, PyObject* x, PyObject* y, int* sign) noexcep
             return true;
         case Leaf::OrderString: {
             if (!PyUnicode_CheckExact(x) || !PyUnicode_CheckExact(y)) return false;
-            int c = x == y ? 0 : PyUnicode_Compare(x, y);  // cannot fail on two strs
-            *sign = (c > 0) - (c < 0);
+            *sign = compare_strs(x, y);
             return true;
         }
         default: return false;
@@ -85,7 +100,7 @@ inline bool inline_equal(Leaf leaf, PyObject* x, PyObject* y, int* equal) noexce
     }
     if (leaf != Leaf::PythonEqual) return false;
     if (PyUnicode_CheckExact(x) && PyUnicode_CheckExact(y)) {
-        *equal = x == y || PyUnicode_Compare(x, y) == 0;
+        *equal = compare_strs(x, y) == 0;
         return true;
     }
     int64_t a, b;

@@ -79,6 +79,7 @@ int key_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
 
 int key_clear(PyObject* self) noexcept {
     as_key(self)->code = KeyCode{};
+    drop_image(as_key(self));
     Py_XSETREF(as_key(self)->value, Py_NewRef(Py_None));
     Py_XSETREF(as_key(self)->compare, Py_NewRef(Py_None));
     return 0;
@@ -87,6 +88,7 @@ int key_clear(PyObject* self) noexcept {
 void key_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    drop_image(as_key(self));
     Py_CLEAR(as_key(self)->value);
     Py_CLEAR(as_key(self)->compare);
     type->tp_free(self);
@@ -146,6 +148,11 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     int code_sign;
     if (a.kind != kNoCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
         return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
+    if (as_key(self)->image && as_key(other)->image) {
+        int decided = compare_images(as_key(self), as_key(other), &code_sign);
+        if (decided < 0) return nullptr;
+        if (decided) return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
+    }
     PyObject* object = nullptr;
     const int r = call_comparer(self, other, &object);
     if (r == kFailed) return nullptr;
