@@ -17,30 +17,37 @@ constexpr const char* kWhere = " while comparing values";
 
 // ---- Set (component: the element comparer; the element key class) ---------------------
 
-// The elements of `values` sorted by the scalar order `leaf`, natively, when every one
-// is an exact built-in that the order reads without user code (ints within 64 bits,
-// floats, strs): the order that sorting them by our key class gives, since the sort is
-// stable and the keys order exactly so. 1 with `sorted` filled, 0 when some element
-// is not such a value.
-int sort_scalars(Leaf leaf, PyObject* values, std::vector<PyObject*>& sorted) noexcept {
-    const Py_ssize_t n = PyList_GET_SIZE(values);
-    PyObject** items = reinterpret_cast<PyListObject*>(values)->ob_item;
+// Sorts `items` by the scalar order `leaf`, natively, when every one is an exact
+// built-in that the order reads without user code (ints within 64 bits, floats, strs):
+// the order that sorting them by our key class gives, since both sorts are stable and
+// the keys order exactly so. True when sorted; false (nothing moved) otherwise.
+bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) {
         int sign;
-        if (!inline_order(leaf, items[i], items[i], &sign)) return 0;
+        if (!inline_order(leaf, items[i], items[i], &sign)) return false;
     }
-    try {
-        sorted.assign(items, items + n);
-        std::stable_sort(sorted.begin(), sorted.end(), [leaf](PyObject* a, PyObject* b) {
-            int sign = 0;
-            inline_order(leaf, a, b, &sign);
-            return sign < 0;
-        });
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return -1;
+    // Insertion sort: stable, and what the few elements of a Set value want. Larger
+    // ones use the merge sort of the library, stable too.
+    auto less = [leaf](PyObject* a, PyObject* b) noexcept {
+        int sign = 0;
+        inline_order(leaf, a, b, &sign);
+        return sign < 0;
+    };
+    if (n > 32) {
+        try {
+            std::stable_sort(items, items + n, less);
+            return true;
+        } catch (const std::bad_alloc&) {
+            // stable_sort works without a buffer too; it only ever asks for one.
+        }
     }
-    return 1;
+    for (Py_ssize_t i = 1; i < n; ++i) {
+        PyObject* v = items[i];
+        Py_ssize_t j = i;
+        for (; j > 0 && less(v, items[j - 1]); --j) items[j] = items[j - 1];
+        items[j] = v;
+    }
+    return true;
 }
 
 // list.sort(key=key_class) of our own list `values`: the second step of sorted().
@@ -71,30 +78,28 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     PyObject* elem = component(self);
     PyObject* keys = elem ? key_class(self) : nullptr;
     if (!keys) return kFailed;
+    const Leaf leaf = native_set_order(elem, keys);
     // sorted(x, key=keys), then the same for y: each collects its elements as list(x)
     // would (so a user __iter__ or __len__ sees the very same calls), then sorts them.
     Ref xs = Ref::steal(PySequence_List(x));
     if (!xs) return kFailed;
-    const Leaf leaf = native_set_order(elem, keys);
-    std::vector<PyObject*> xsorted, ysorted;
-    int native = leaf == Leaf::None ? 0 : sort_scalars(leaf, xs.get(), xsorted);
-    if (native < 0 || (!native && sort_by_key(xs.get(), keys) < 0)) return kFailed;
+    PyObject** xi = reinterpret_cast<PyListObject*>(xs.get())->ob_item;
+    bool native = leaf != Leaf::None && sort_scalars(leaf, xi, PyList_GET_SIZE(xs.get()));
+    // Sorting x natively has only reordered our own list, as keys would have.
+    if (!native && sort_by_key(xs.get(), keys) < 0) return kFailed;
     Ref ys = Ref::steal(PySequence_List(y));
     if (!ys) return kFailed;
-    int ynative = native ? sort_scalars(leaf, ys.get(), ysorted) : 0;
-    if (ynative < 0) return kFailed;
-    if (native && !ynative) {
-        // Sorting x natively has left nothing behind; x is sorted as keys would sort it.
-        std::copy(xsorted.begin(), xsorted.end(), reinterpret_cast<PyListObject*>(xs.get())->ob_item);
-        native = 0;
+    PyObject** yi = reinterpret_cast<PyListObject*>(ys.get())->ob_item;
+    if (!(native && sort_scalars(leaf, yi, PyList_GET_SIZE(ys.get())))) {
+        native = false;
+        if (sort_by_key(ys.get(), keys) < 0) return kFailed;
     }
-    if (!native && sort_by_key(ys.get(), keys) < 0) return kFailed;
     if (native) {
         // Both sorted natively: the element comparer is the same leaf, run inline.
-        const size_t nx = xsorted.size(), ny = ysorted.size();
-        for (size_t i = 0; i < nx && i < ny; ++i) {
+        const Py_ssize_t nx = PyList_GET_SIZE(xs.get()), ny = PyList_GET_SIZE(ys.get());
+        for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
             int sign = 0;
-            inline_order(leaf, xsorted[i], ysorted[i], &sign);
+            inline_order(leaf, xi[i], yi[i], &sign);
             if (sign) return sign;
         }
         return nx < ny ? -1 : nx > ny ? 1 : 0;
@@ -104,9 +109,9 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     for (Py_ssize_t i = 0;; ++i) {
         if (i >= PyList_GET_SIZE(xs.get())) return i < PyList_GET_SIZE(ys.get()) ? -1 : 0;
         if (i >= PyList_GET_SIZE(ys.get())) return 1;
-        Ref xi = Ref::borrow(PyList_GET_ITEM(xs.get(), i));
-        Ref yi = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
-        int r = object_result_of_call(elem, xi.get(), yi.get(), ctx, true, object);
+        Ref xe = Ref::borrow(PyList_GET_ITEM(xs.get(), i));
+        Ref ye = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
+        int r = object_result_of_call(elem, xe.get(), ye.get(), ctx, true, object);
         if (r) return r;
     }
 }

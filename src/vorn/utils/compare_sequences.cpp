@@ -25,12 +25,14 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) 
     // may change the lists, and an index past the end goes through item_at for its
     // IndexError.
     const Leaf leaf = stored ? leaf_of(elem, ctx ? 3 : 2) : Leaf::None;
+    const bool x_list = PyList_Check(x), y_list = PyList_Check(y);
     for (Py_ssize_t i = 0; i < n; ++i) {
         if (leaf != Leaf::None && i < Py_SIZE(x) && i < Py_SIZE(y)) {
-            PyObject** xs = PyList_Check(x) ? reinterpret_cast<PyListObject*>(x)->ob_item
-                                            : reinterpret_cast<PyTupleObject*>(x)->ob_item;
-            PyObject** ys = PyList_Check(y) ? reinterpret_cast<PyListObject*>(y)->ob_item
-                                            : reinterpret_cast<PyTupleObject*>(y)->ob_item;
+            // Read again each round: the storage of a list moves when it grows.
+            PyObject** xs = x_list ? reinterpret_cast<PyListObject*>(x)->ob_item
+                                   : reinterpret_cast<PyTupleObject*>(x)->ob_item;
+            PyObject** ys = y_list ? reinterpret_cast<PyListObject*>(y)->ob_item
+                                   : reinterpret_cast<PyTupleObject*>(y)->ob_item;
             int sign;
             if (inline_order(leaf, xs[i], ys[i], &sign)) {
                 if (sign) return sign;
@@ -126,9 +128,10 @@ int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx,
     Ref own_ctx;
     int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(elem));
     if (seen) return seen < 0 ? kFailed : 0;
-    Py_ssize_t lx = PyObject_Size(x);
+    // len() of an exact list is its size; anything else is asked.
+    Py_ssize_t lx = PyList_CheckExact(x) ? PyList_GET_SIZE(x) : PyObject_Size(x);
     if (lx < 0) return kFailed;
-    Py_ssize_t ly = PyObject_Size(y);
+    Py_ssize_t ly = PyList_CheckExact(y) ? PyList_GET_SIZE(y) : PyObject_Size(y);
     if (ly < 0) return kFailed;
     int r = walk(elem, x, y, lx < ly ? lx : ly, ctx);
     return r ? r : by_length(lx, ly);

@@ -72,6 +72,7 @@ Leaf leaf_of(PyObject* fn, int nargs) noexcept {
     if (s == &cy_compare_string_spec) return Leaf::OrderString;
     if (s == &cy_equal_float_spec) return Leaf::FloatEqual;
     const NativeEntry e = native_entry_of(fn);
+    if (e == zero_native) return Leaf::OrderZero;
     if (e == compare_int_native) return Leaf::OrderInt;
     if (e == compare_float_native) return Leaf::OrderDouble;
     if (e == compare_ordered_native) return Leaf::OrderString;

@@ -61,18 +61,24 @@ inline int compare_strs(PyObject* x, PyObject* y) noexcept {
 
 // What a call of one of our leaf functions with `nargs` arguments does, when it is a
 // scalar order or an equality test that the walks may run inline on exact built-ins.
-enum class Leaf : uint8_t { None, OrderInt, OrderDouble, OrderString, PythonEqual, FloatEqual };
+enum class Leaf : uint8_t { None, OrderZero, OrderInt, OrderDouble, OrderString, PythonEqual, FloatEqual };
 Leaf leaf_of(PyObject* fn, int nargs) noexcept;
 
 // x against y by the order `leaf` when both are exact built-ins that it reads without
 // calling any user code: true with `*sign` set; false when the leaf must be called.
 inline bool inline_order(Leaf leaf, PyObject* x, PyObject* y, int* sign) noexcept {
     switch (leaf) {
+        case Leaf::OrderZero:  // Null and Function values: equal, whatever they are
+            *sign = 0;
+            return true;
         case Leaf::OrderInt: {
             int64_t a, b;
-            if (!PyLong_CheckExact(x) || !PyLong_CheckExact(y) || !compat::int64_value(x, &a) ||
-                !compat::int64_value(y, &b))
-                return false;
+            if (!PyLong_CheckExact(x) || !PyLong_CheckExact(y) || !compat::int64_value(x, &a)) return false;
+            if (x == y) {  // the same int (small ints are shared): equal, once in range
+                *sign = 0;
+                return true;
+            }
+            if (!compat::int64_value(y, &b)) return false;
             *sign = compare_int64(a, b);
             return true;
         }
