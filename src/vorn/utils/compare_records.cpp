@@ -108,14 +108,30 @@ int order_tags(PyObject* xt, PyObject* yt) noexcept {
     return gt ? 1 : 0;
 }
 
+// The keys a Variant value is read by, with the entries where they were found last
+// (hints only, checked on every read: shared by all Variant comparers).
+Field variant_tag{nullptr, nullptr, nullptr, 0, Leaf::None};
+Field variant_payload{nullptr, nullptr, nullptr, 0, Leaf::None};
+Py_ssize_t case_slot = 0;
+
+// `d[field.name]` of a value: exact dicts read in place (dict_field). Borrowed from
+// `holder` or the dict, or null with an exception set.
+PyObject* read_value_item(PyObject* d, Field& field, PyObject* name, Ref& holder) noexcept {
+    if (PyDict_CheckExact(d)) {
+        field.name = field.key = name;  // interned (str<>), alive for the process
+        return dict_field(d, field);
+    }
+    return read_item(d, name, holder);
+}
+
 int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     CompositeCall guard(kWhere);
     if (guard.failed()) return kFailed;
     Ref xh, yh;
-    PyObject* xt = read_item(x, str<"type">(), xh);
+    PyObject* xt = read_value_item(x, variant_tag, str<"type">(), xh);
     if (!xt) return kFailed;
     Ref xt_held = Ref::borrow(xt);  // the reads below may run code that changes x
-    PyObject* yt = read_item(y, str<"type">(), yh);
+    PyObject* yt = read_value_item(y, variant_tag, str<"type">(), yh);
     if (!yt) return kFailed;
     Ref yt_held = Ref::borrow(yt);
     int order = order_tags(xt, yt);
@@ -123,15 +139,21 @@ int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ct
     // Held for the call: the table is reachable from Python (gc.get_referents).
     PyObject* cases = case_table(self);
     if (!cases) return kFailed;
-    Ref comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt));
-    if (!comparer) {
-        if (!PyErr_Occurred()) compat::set_key_error(xt);
-        return kFailed;
+    Ref comparer;
+    if (PyUnicode_CheckExact(xt)) {
+        // An exact str tag: found by the entry it was found in last, as dict_field does.
+        Field case_field{xt, nullptr, xt, case_slot, Leaf::None};
+        comparer = Ref::borrow(dict_field(cases, case_field));
+        case_slot = case_field.slot;
+    } else {
+        comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt));
+        if (!comparer && !PyErr_Occurred()) compat::set_key_error(xt);
     }
+    if (!comparer) return kFailed;
     const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
-    Ref xv = Ref::steal(subscript(x, str<"value">()));
+    Ref xv = Ref::borrow(read_value_item(x, variant_payload, str<"value">(), xh));
     if (!xv) return kFailed;
-    Ref yv = Ref::steal(subscript(y, str<"value">()));
+    Ref yv = Ref::borrow(read_value_item(y, variant_payload, str<"value">(), yh));
     if (!yv) return kFailed;
     int sign;
     if (inline_order(leaf_of(comparer.get(), 3), xv.get(), yv.get(), &sign)) return sign;

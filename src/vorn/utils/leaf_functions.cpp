@@ -66,18 +66,20 @@ Leaf leaf_of(PyObject* fn, int nargs) noexcept {
     if (!is_native_function(fn)) return Leaf::None;
     const FunctionSpec* s = reinterpret_cast<NativeFunction*>(fn)->spec;
     if (s->nparams != nargs && !(nargs == 2 && s->nrequired == 2)) return Leaf::None;  // a TypeError to raise
+    if (const NativeEntry e = native_entry_of(fn)) {
+        if (e == compare_int_native) return Leaf::OrderInt;
+        if (e == compare_ordered_native) return Leaf::OrderString;
+        if (e == compare_float_native) return Leaf::OrderDouble;
+        if (e == zero_native) return Leaf::OrderZero;
+        if (e == python_equal_native) return Leaf::PythonEqual;
+        if (e == equal_float_native) return Leaf::FloatEqual;
+        return Leaf::None;
+    }
     if (s == &cy_compare_int_spec) return Leaf::OrderInt;
     if (s == &cy_compare_float_spec) return Leaf::OrderDouble;
     // cy_compare_string checks for exact strs, which is all that is run inline.
     if (s == &cy_compare_string_spec) return Leaf::OrderString;
     if (s == &cy_equal_float_spec) return Leaf::FloatEqual;
-    const NativeEntry e = native_entry_of(fn);
-    if (e == zero_native) return Leaf::OrderZero;
-    if (e == compare_int_native) return Leaf::OrderInt;
-    if (e == compare_float_native) return Leaf::OrderDouble;
-    if (e == compare_ordered_native) return Leaf::OrderString;
-    if (e == python_equal_native) return Leaf::PythonEqual;
-    if (e == equal_float_native) return Leaf::FloatEqual;
     return Leaf::None;
 }
 
