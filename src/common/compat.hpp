@@ -249,6 +249,25 @@ inline bool dict_has_only_str_keys(PyObject* d) noexcept {
 #endif
 }
 
+// ---- Exact sets. ----
+
+// The elements of the exact set or frozenset `s` in iteration order, borrowed, into
+// `out` (room for `capacity`): their number, or -1 when they do not fit or cannot be
+// read in place on this build (then iterate it). Runs no user code.
+inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity) noexcept {
+#if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX < 0x030D0000
+    if (PySet_GET_SIZE(s) > capacity) return -1;
+    Py_ssize_t pos = 0, n = 0;
+    PyObject* key;
+    Py_hash_t hash;
+    while (_PySet_NextEntry(s, &pos, &key, &hash)) out[n++] = key;
+    return n;
+#else
+    (void)s, (void)out, (void)capacity;
+    return -1;
+#endif
+}
+
 // ---- Dict versions. ----
 
 // A tag of the exact dict `d` that changes with every change made to it, so that what

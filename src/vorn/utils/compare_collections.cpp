@@ -1,5 +1,6 @@
 // The Set comparer (both sides sorted by the element key class, then walked in step)
 // and the Dict comparer (entries paired by iteration order).
+#include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
 #include "vorn/utils/value_access.hpp"
@@ -50,6 +51,14 @@ bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
     return true;
 }
 
+// The values of `n` exact ints within 64 bits, into `out`; false when one is not such.
+bool int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!PyLong_CheckExact(items[i]) || !compat::int64_value(items[i], &out[i])) return false;
+    }
+    return true;
+}
+
 // list.sort(key=key_class) of our own list `values`: the second step of sorted().
 int sort_by_key(PyObject* values, PyObject* keys) noexcept {
     static PyObject* kwnames = nullptr;
@@ -79,6 +88,33 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     PyObject* keys = elem ? key_class(self) : nullptr;
     if (!keys) return kFailed;
     const Leaf leaf = native_set_order(elem, keys);
+    if (leaf != Leaf::None && PyAnySet_CheckExact(x) && PyAnySet_CheckExact(y)) {
+        // Exact sets are listed without user code: their elements are read in place,
+        // and, when all are scalars the leaf orders, sorted and compared here.
+        PyObject* xe[16];
+        PyObject* ye[16];
+        const Py_ssize_t nx = compat::set_elements(x, xe, 16), ny = compat::set_elements(y, ye, 16);
+        if (leaf == Leaf::OrderInt && nx >= 0 && ny >= 0) {
+            // Ints within 64 bits: their values sorted stand for them (equal ints are
+            // equal values, so stability does not show).
+            int64_t xv[16], yv[16];
+            if (int_values(xe, nx, xv) && int_values(ye, ny, yv)) {
+                std::sort(xv, xv + nx);
+                std::sort(yv, yv + ny);
+                for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
+                    if (xv[i] != yv[i]) return xv[i] < yv[i] ? -1 : 1;
+                }
+                return nx < ny ? -1 : nx > ny ? 1 : 0;
+            }
+        } else if (nx >= 0 && ny >= 0 && sort_scalars(leaf, xe, nx) && sort_scalars(leaf, ye, ny)) {
+            for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
+                int sign = 0;
+                inline_order(leaf, xe[i], ye[i], &sign);
+                if (sign) return sign;
+            }
+            return nx < ny ? -1 : nx > ny ? 1 : 0;
+        }
+    }
     // sorted(x, key=keys), then the same for y: each collects its elements as list(x)
     // would (so a user __iter__ or __len__ sees the very same calls), then sorts them.
     Ref xs = Ref::steal(PySequence_List(x));
