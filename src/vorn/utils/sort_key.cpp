@@ -78,7 +78,6 @@ int key_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
 }
 
 int key_clear(PyObject* self) noexcept {
-    as_key(self)->code = KeyCode{};
     drop_image(as_key(self));
     Py_XSETREF(as_key(self)->value, Py_NewRef(Py_None));
     Py_XSETREF(as_key(self)->compare, Py_NewRef(Py_None));
@@ -146,9 +145,9 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     const KeyCode& a = as_key(self)->code;
     const KeyCode& b = as_key(other)->code;
     int code_sign;
-    if (a.kind != kNoCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
+    if (a.kind != kNoCode && a.kind != kImageCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
         return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
-    if (as_key(self)->image && as_key(other)->image) {
+    if (a.kind == kImageCode && b.kind == kImageCode) {
         int decided = compare_images(as_key(self), as_key(other), &code_sign);
         if (decided < 0) return nullptr;
         if (decided) return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);

@@ -9,11 +9,12 @@ namespace vorn::sortkit {
 // an exact int, float or str and the comparer one of our scalar orders. Comparing two
 // images of the same kind decides most comparisons without calling the comparer or
 // reading the values, which for large sorts is mostly memory traffic saved.
-enum CodeKind : uint8_t { kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code };
+enum CodeKind : uint8_t { kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code, kImageCode };
 
 struct KeyCode {
     uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
-                     // (strings: of their first `held` characters, zero padded)
+                     // (strings: of their first `held` characters, zero padded);
+                     // kImageCode: the address of the key's FieldImage (owned)
     uint8_t kind;    // CodeKind
     uint8_t held;    // strings: characters held in `bits`; 0 for numbers
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
@@ -26,10 +27,14 @@ struct KeyObject {
     PyObject* value;     // the wrapped value; None in a fresh instance
     PyObject* compare;   // the comparer; None in a fresh instance
     KeyCode code;        // private; recomputed whenever the two fields change
-    FieldImage* image;   // private, owned; remade with the code
 };
 
-// Recomputes the code and the image of a key from its two fields (sort_key_code.cpp).
+// The image a key keeps in place of a code (see update_image), or null.
+inline FieldImage* image_of(const KeyObject* key) noexcept {
+    return key->code.kind == kImageCode ? reinterpret_cast<FieldImage*>(key->code.bits) : nullptr;
+}
+
+// Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
 
 // The image of a Struct value: its fields as read when the key was made, kept when the
@@ -37,6 +42,7 @@ void update_code(KeyObject* key) noexcept;
 // While the dict's version tag is unchanged its entries are too, so two images decide
 // a comparison exactly as the comparer would, without the dict lookups
 // (sort_key_image.cpp).
+// The image is kept in the code's place (kImageCode), so keys stay their size.
 void update_image(KeyObject* key) noexcept;
 void drop_image(KeyObject* key) noexcept;
 

@@ -42,6 +42,7 @@ void string_code(PyObject* s, KeyCode* code) noexcept {
 }  // namespace
 
 void update_code(KeyObject* key) noexcept {
+    drop_image(key);
     KeyCode& code = key->code;
     code = KeyCode{};
     PyObject* v = key->value;
@@ -60,9 +61,8 @@ void update_code(KeyObject* key) noexcept {
         case ScalarOrder::String:
             if (PyUnicode_CheckExact(v) && PyUnicode_IS_READY(v)) string_code(v, &code);
             break;
-        case ScalarOrder::None: break;
+        case ScalarOrder::None: update_image(key); break;
     }
-    update_image(key);
 }
 
 }  // namespace vorn::sortkit

@@ -52,9 +52,19 @@ FieldImage* variant_image(PyObject* d, uint64_t version, PyObject* compare) noex
 }  // namespace
 
 void drop_image(KeyObject* key) noexcept {
-    PyMem_Free(key->image);
-    key->image = nullptr;
+    if (FieldImage* image = image_of(key)) {
+        key->code = KeyCode{};
+        PyMem_Free(image);
+    }
 }
+
+namespace {
+
+void keep_image(KeyObject* key, FieldImage* image) noexcept {
+    if (image) key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
+}
+
+}  // namespace
 
 void update_image(KeyObject* key) noexcept {
     drop_image(key);
@@ -63,7 +73,7 @@ void update_image(KeyObject* key) noexcept {
     const uint64_t version = compat::dict_version(d);
     if (!version) return;
     if (has_spec(key->compare, compare_variant_spec)) {
-        key->image = variant_image(d, version, key->compare);
+        keep_image(key, variant_image(d, version, key->compare));
         return;
     }
     FieldTable* table = has_spec(key->compare, compare_struct_spec) ? frozen_fields(key->compare) : nullptr;
@@ -84,26 +94,28 @@ void update_image(KeyObject* key) noexcept {
         }
         image->values[i] = v;
     }
-    key->image = image;
+    keep_image(key, image);
 }
 
 int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
-    if (a->compare != b->compare || compat::dict_version(a->value) != a->image->version ||
-        compat::dict_version(b->value) != b->image->version)
+    const FieldImage* ia = image_of(a);
+    const FieldImage* ib = image_of(b);
+    if (a->compare != b->compare || compat::dict_version(a->value) != ia->version ||
+        compat::dict_version(b->value) != ib->version)
         return 0;
     // The comparer's own recursion check, so that RecursionError comes where it would.
     RecursionGuard guard(" while comparing values");
     if (guard.failed()) return -1;
-    if (a->image->payload_leaf != Leaf::None) {
+    if (ia->payload_leaf != Leaf::None) {
         // Variant: the tags, then (equal tags naming one case) the payloads by its leaf.
-        *sign = compare_strs(a->image->values[0], b->image->values[0]);
+        *sign = compare_strs(ia->values[0], ib->values[0]);
         if (*sign) return 1;
-        return inline_order(a->image->payload_leaf, a->image->values[1], b->image->values[1], sign) ? 1 : 0;
+        return inline_order(ia->payload_leaf, ia->values[1], ib->values[1], sign) ? 1 : 0;
     }
     FieldTable* table = frozen_fields(a->compare);
-    if (!table || Py_SIZE(table) != a->image->count) return 0;
-    for (Py_ssize_t i = 0; i < a->image->count; ++i) {
-        if (!inline_order(table->fields[i].leaf, a->image->values[i], b->image->values[i], sign)) return 0;
+    if (!table || Py_SIZE(table) != ia->count) return 0;
+    for (Py_ssize_t i = 0; i < ia->count; ++i) {
+        if (!inline_order(table->fields[i].leaf, ia->values[i], ib->values[i], sign)) return 0;
         if (*sign) return 1;
     }
     *sign = 0;
