@@ -95,19 +95,6 @@ PyObject* read_item(PyObject* d, PyObject* key, Ref& holder) noexcept {
     return holder.get();
 }
 
-// Orders the tags: -1, 0 or 1, or kFailed. Two exact strs are ordered as `<` then `>`
-// would order them, without calling either (str comparison runs no user code).
-int order_tags(PyObject* xt, PyObject* yt) noexcept {
-    int sign;
-    if (inline_order(Leaf::OrderString, xt, yt, &sign)) return sign;
-    int lt = PyObject_RichCompareBool(xt, yt, Py_LT);
-    if (lt < 0) return kFailed;
-    if (lt) return -1;
-    int gt = PyObject_RichCompareBool(xt, yt, Py_GT);
-    if (gt < 0) return kFailed;
-    return gt ? 1 : 0;
-}
-
 // The keys a Variant value is read by, with the entries where they were found last
 // (hints only, checked on every read: shared by all Variant comparers).
 Field variant_tag{nullptr, nullptr, nullptr, 0, Leaf::None};
@@ -134,7 +121,10 @@ int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ct
     PyObject* yt = read_value_item(y, variant_tag, str<"type">(), yh);
     if (!yt) return kFailed;
     Ref yt_held = Ref::borrow(yt);
-    int order = order_tags(xt, yt);
+    // Case names order as the String comparer orders them (`<`, then `>`; two exact
+    // strs natively, as their comparison runs no user code).
+    int order = compare_ordered_native(nullptr, xt, yt, nullptr, nullptr);
+    if (order == kFailed) return kFailed;
     if (order) return order;
     // Held for the call: the table is reachable from Python (gc.get_referents).
     PyObject* cases = case_table(self);
