@@ -7,6 +7,8 @@ PIP       := $(PY) -m pip --disable-pip-version-check
 STAMP     := $(VENV)/.deps-installed
 PYTEST_ARGS ?=
 INSTALL_ARGS ?=
+# WERROR=ON builds with warnings as errors (as CI does).
+WERROR ?= OFF
 
 # Sanitizer build: its own venv and build folder, so it never mixes with the release one.
 ASAN_VENV      ?= .venv-asan
@@ -46,7 +48,8 @@ $(STAMP): Makefile
 
 # Builds the extensions (incrementally, in $(BUILD_DIR)) and installs the package into the venv.
 install: $(STAMP)
-	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) $(INSTALL_ARGS) ".[test]"
+	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) \
+	  -Ccmake.define.VORN_WERROR=$(WERROR) $(INSTALL_ARGS) ".[test]"
 
 demo: install
 	$(PY) examples/tour.py

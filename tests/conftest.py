@@ -24,10 +24,12 @@ settings.load_profile("vorn")
 
 @pytest.fixture
 def runtime_handles_balanced():
-    """Fails the test when live runtime type or value handles differ before and after."""
+    """Fails the test when live runtime type or value handles, or the heap buffers that
+    crossed the runtime's boundary, differ before and after."""
     bridge = pytest.importorskip("vorn._vornc_bridge")
     gc.collect()
-    before = bridge.live_handles()
+    before = bridge.live_handles(), bridge.live_buffers()
     yield
     gc.collect()
-    assert bridge.live_handles() == before, "runtime handles leaked (types, values)"
+    assert bridge.live_handles() == before[0], "runtime handles leaked (types, values)"
+    assert bridge.live_buffers() == before[1], "runtime buffers leaked"

@@ -8,16 +8,16 @@ from typing import Callable
 
 
 def runtime_counters() -> dict[str, Callable[[], int]]:
-    """Live-handle counters of the stand-in C runtime, when it is built."""
+    """Live counts of the stand-in C runtime, when it is built: type and value handles,
+    and the heap buffers that crossed its boundary (printed texts, error messages taken
+    over, registry names)."""
     try:
         from vorn import _vornc_bridge as bridge
     except ImportError:
         return {}
-    counters = {}
-    for name in ("live_types", "live_values"):
-        fn = getattr(bridge, name, None)
-        if fn is not None:
-            counters[name] = fn
+    counters = {"live_types": bridge.live_types, "live_values": bridge.live_values}
+    for name in ("printed_texts", "error_messages", "registry_names", "repeated_messages"):
+        counters[f"live {name}"] = lambda name=name: bridge.live_buffers()[name]
     return counters
 
 

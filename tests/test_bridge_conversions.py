@@ -230,7 +230,7 @@ def test_cvalue_stands_for_its_handle():
     outer = bridge.CValue(T.array(T.integer()), [1, inner])
     assert outer.to_py() == [1, 7]
     assert isinstance(inner._vorn_c_value, int) and inner.kind == "Integer"
-    with pytest.raises(TypeError, match="CValue of kind Integer does not fit type String"):
+    with pytest.raises(TypeError, match="CValue of type Integer does not fit type String"):
         bridge.CValue(T.string(), inner)
 
 

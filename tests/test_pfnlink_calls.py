@@ -89,7 +89,7 @@ def test_typed_and_untyped_calls(reg):
     reg.call_many(500, "typed", [1, 2])
 
 
-@pytest.mark.parametrize("arg_types, first", [(None, None), ([], None), ([I], 5), ([I, None], 5), ([None], None)])
+@pytest.mark.parametrize("arg_types, first", [([], None), ([I], 5), ([I, None], 5), ([None], None)])
 def test_arguments_without_a_type_convert_with_null(reg, arg_types, first):
     reg.register([{"name": "show", "fn": lambda *xs: repr(xs)}])
     args = [bridge.CValue(I if first else T.null(), first), bridge.CValue(T.null(), None)]
@@ -129,6 +129,10 @@ def test_vorn_c_value_result_is_that_handle_retained(reg):
     (Handle("1"), "'str' object cannot be interpreted as an integer"),
     (Handle(1.5), "'float' object cannot be interpreted as an integer"),
     (Holder(ValueError("no handle")), "no handle"),
+    (Handle(True), "_vorn_c_value must be the address of a value handle, not a bool"),
+    (Handle(False), "_vorn_c_value must be the address of a value handle, not a bool"),
+    (Handle(1), "_vorn_c_value 0x1 is not aligned as a value handle"),
+    (Handle(0x1004), "_vorn_c_value 0x1004 is not aligned as a value handle"),
 ])
 def test_bad_vorn_c_value_is_an_error_result(reg, result, message):
     reg.register([{"name": "f", "fn": lambda: result}])
@@ -161,7 +165,7 @@ def test_every_exception_becomes_an_error_result(reg, fn, message):
 
 def test_argument_conversion_failure_is_an_error_result(reg):
     reg.register([{"name": "f", "fn": add}])
-    assert call_error(reg, "f", [bridge.CValue(I, 1)]) == "runtime value of kind Integer does not fit type Null"
+    assert call_error(reg, "f", [bridge.CValue(I, 1)], [None]) == "runtime value of kind Integer does not fit type Null"
 
 
 def test_unknown_registry_and_function_messages_end_with_the_name(reg):
@@ -181,6 +185,27 @@ def test_exception_whose_str_fails_is_reported_and_still_fails(reg, monkeypatch,
     assert message == "Platform function failed, and its exception could not be turned into a message"
     [report] = seen
     assert report.object == "vorn._pfnlink._python_platform_fn" and report.exc_value is failure
+
+
+def test_unreportable_exception_is_printed_chained_to_the_original(reg, monkeypatch, capfd):
+    seen = []
+    monkeypatch.setattr(sys, "unraisablehook", seen.append)
+
+    class BadStr(Exception):
+        def __str__(self):
+            return 42
+
+    def platform_function():
+        raise BadStr()
+
+    reg.register([{"name": "f", "fn": platform_function}])
+    assert call_error(reg, "f").startswith("Platform function failed")
+    [report] = seen
+    assert report.exc_type is TypeError and isinstance(report.exc_value.__context__, BadStr)
+    err = capfd.readouterr().err
+    assert "in platform_function" in err and "During handling of the above exception" in err
+    assert err.index("BadStr") < err.index("TypeError: __str__ returned non-string (type int)")
+    assert "in _python_platform_fn" in err
 
 
 def test_exception_text_that_is_not_utf8_is_reported(reg, monkeypatch):
@@ -306,7 +331,7 @@ def test_c_callbacks_and_factories_are_called_directly(reg):
     assert _pfnlink._dispatch_states[reg.address][:2] == ({}, {})
     assert reg.call("echo", ["hi"]) == "hi"
     assert reg.call("add", [2, 40]) == 42
-    assert reg.call("pick", [1], [I], type_args=[I]) == "args=1 types=[Integer] ret=-"
+    assert reg.call("pick", [1], [I], type_args=[I]) == "args=1 types=[Integer] ret=Null"
     assert call_error(reg, "nothing") == "generic factory made no function for nothing"
 
 

@@ -205,7 +205,7 @@ FIRST_CALL = textwrap.dedent("""
     from vorn.serialization import _textcodec as tc
     from vorn.types import types as T
     before = bridge._testing.counters()
-    assert bridge._testing.thread_context() == (None, None)
+    assert bridge._testing.thread_context() == (None, None) and bridge._testing.setup_calls() == []
     getattr(tc, sys.argv[1])(*{"_print_type": [T.integer()], "_print_value": [T.integer(), 1],
                                "_parse_value": [T.integer(), "1"]}[sys.argv[1]])
     after = bridge._testing.counters()
@@ -214,6 +214,9 @@ FIRST_CALL = textwrap.dedent("""
                      (tc._print_value, [T.string(), "x"])]:
         fn(*args)
     again = bridge._testing.counters()
+    assert bridge._testing.setup_calls() == ["builtin_registry_new", "vorn_register_all_builtins",
+                                             "platform_registry_new", "vorn_set_thread_context",
+                                             "vorn_type_of_type_init"], bridge._testing.setup_calls()
     print(before["builtin_registries_made"], after["builtin_registries_made"],
           after["builtins_registrations"], after["platform_registries_made"], after["thread_contexts_set"],
           after["type_of_type_inits"], after["type_of_type_ready"], None not in ctx, again == after)

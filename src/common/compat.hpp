@@ -170,6 +170,20 @@ inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
 #endif
 }
 
+// ---- Dict versions. ----
+
+// A tag of the exact dict `d` that changes with every change made to it, so that what
+// was found in it can be kept until then; 0 where the interpreter keeps none (a caller
+// then keeps nothing).
+inline uint64_t dict_version(PyObject* d) noexcept {
+#if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
+    return reinterpret_cast<PyDictObject*>(d)->ma_version_tag;
+#else
+    (void)d;
+    return 0;
+#endif
+}
+
 // ---- Interpreter state. ----
 
 inline bool is_finalizing() noexcept {

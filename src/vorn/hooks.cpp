@@ -37,16 +37,20 @@ void on_free_hook(PlatformRegistry* registry) noexcept {
         if (states && key)
             dropped = Ref::steal(PyObject_CallMethodObjArgs(states.get(), str<"pop">(), key.get(),
                                                             Py_None, nullptr));
-        if (!dropped) report_unraisable("vorn._pfnlink._on_free_hook");
+        if (!dropped) report_unraisable("vorn._pfnlink._on_free_hook", "_on_free_hook", nullptr);
     }
     PyGILState_Release(gil);
 }
 
-void report_unraisable(const char* context) noexcept {
+void report_unraisable(const char* context, const char* function, PyObject* during) noexcept {
+    // A traceback entry for the hook itself, so that the report shows where it failed.
+    add_traceback(function, kModuleName);
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
     if (tb && value) PyException_SetTraceback(value, tb);
+    // Chained to the exception being handled, as `raise` inside `except` would.
+    if (value && during && during != value) PyException_SetContext(value, Py_NewRef(during));
     // Printed directly rather than through PyErr_Print, which would end the process
     // for a SystemExit.
     PyErr_Display(type, value, tb);

@@ -5,19 +5,15 @@
 #include "common/ref.hpp"
 #include "common/module.hpp"
 #include "common/strings.hpp"
+#include "vorn/conversions.hpp"
+#include "vorn/runtime_handle.hpp"
 #include "vorn/vorn_c.h"
 
 namespace vorn::pfnlink {
 
 inline constexpr const char* kModuleName = "vorn._pfnlink";
 
-// Conversion functions of vorn._vornc_bridge, bound at start-up.
-struct Conversions {
-    VornType* (*py_type_to_c)(PyObject*);
-    VornValue* (*py_value_to_c)(PyObject*, VornType*);
-    PyObject* (*c_value_to_py)(VornValue*, VornType*);
-    PyObject* (*c_type_tag_to_py_type)(VornType*);
-};
+// Conversion functions of vorn._vornc_bridge, all four bound at start-up.
 extern Conversions conversions;
 
 extern ModuleSetup module_setup;
@@ -42,6 +38,30 @@ PlatformFn python_generic_factory(VornType** type_args, size_t n_type_args) noex
 EvalResult python_platform_fn(VornValue** args, size_t nargs, VornType** arg_types,
                               size_t n_arg_types, VornType* ret_type) noexcept;
 
+// The callable that serves one call, and its async flag.
+struct Target {
+    Ref callable;
+    Ref is_async;
+};
+
+// What a call's target was found through: the states dict, the state's direct table,
+// and for a generic function its generic table and specialisation cache (else null).
+struct TargetTrail {
+    PyObject* states = nullptr;
+    PyObject* direct = nullptr;
+    PyObject* generic = nullptr;
+    PyObject* cache = nullptr;
+};
+
+// The target of the last call (dispatch_cache.cpp), served again to a call of the same
+// registry, name and type arguments while neither the module namespace nor any dict of
+// its trail has changed since, from Python or not. True when `target` was filled.
+bool cached_target(const CurrentCall& call, PyObject* name, Target& target) noexcept;
+// Keeps `target` for the calls that follow, when its trail allows it: exact dicts
+// whose changes the interpreter tracks.
+void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail& trail,
+                     const Target& target) noexcept;
+
 // The specialised callable of generic function `name` for the type arguments of
 // `call`, made by its factory on first use and cached in the dispatch state.
 PyObject* specialize_generic(PyObject* state, PyObject* name, const CurrentCall& call) noexcept;
@@ -49,9 +69,10 @@ PyObject* specialize_generic(PyObject* state, PyObject* name, const CurrentCall&
 // Runs a coroutine to completion on the calling thread's event loop.
 PyObject* run_async(PyObject* coro) noexcept;
 
-// Reports the pending exception: its traceback printed, then the unraisable hook
-// called with `context`.
-void report_unraisable(const char* context) noexcept;
+// Reports the pending exception, raised in C function `function` of the bridge while
+// it handled the exception `during` (or null): printed with its traceback and its
+// chain, then passed to the unraisable hook with `context`.
+void report_unraisable(const char* context, const char* function, PyObject* during) noexcept;
 
 // The module global `name` (new reference, or null with NameError set).
 inline PyObject* global(PyObject* name) noexcept { return lookup_global(globals(), name); }

@@ -2,7 +2,6 @@
 // functions of vorn._vornc_bridge, asyncio, and the dispatch state.
 #include "vorn/pfnlink.hpp"
 
-#include "common/capi_import.hpp"
 #include "common/function.hpp"
 
 namespace vorn::pfnlink {
@@ -22,8 +21,6 @@ constexpr const char* kDoc =
     "The pre_call hook is set on the PlatformRegistry directly, because this module's\n"
     "declarations treat that record as opaque to break a circular dependency.\n";
 
-constexpr const char* kBridge = "vorn._vornc_bridge";
-
 PyObject* clear_platform_state_impl(NativeFunction*, PyObject* const*) noexcept {
     Ref states = Ref::steal(global(str<"_dispatch_states">()));
     if (!states) return nullptr;
@@ -35,26 +32,6 @@ PyObject* clear_platform_state_impl(NativeFunction*, PyObject* const*) noexcept 
 const FunctionSpec clear_platform_state_spec{
     "clear_platform_state", "clear_platform_state", kModuleName,
     "Clear all platform function state. For testing.", 0, 0, {}, clear_platform_state_impl};
-
-int bind_conversions() noexcept {
-    Ref table = Ref::steal(import_capi_table(kBridge));
-    if (!table) return -1;
-    struct { const char* name; const char* signature; void** slot; } wanted[] = {
-        {"py_type_to_c", "VornType *(PyObject *)", reinterpret_cast<void**>(&conversions.py_type_to_c)},
-        {"py_value_to_c", "VornValue *(PyObject *, VornType *)",
-         reinterpret_cast<void**>(&conversions.py_value_to_c)},
-        {"c_value_to_py", "PyObject *(VornValue *, VornType *)",
-         reinterpret_cast<void**>(&conversions.c_value_to_py)},
-        {"_c_type_tag_to_py_type", "PyObject *(VornType *)",
-         reinterpret_cast<void**>(&conversions.c_type_tag_to_py_type)},
-    };
-    for (auto& w : wanted) {
-        void* fn = capi_function(table.get(), kBridge, w.name, w.signature);
-        if (!fn) return -1;
-        *w.slot = fn;
-    }
-    return 0;
-}
 
 int bind_new(PyObject* module, const char* name, PyObject* value) noexcept {
     Ref owned = Ref::steal(value);
@@ -68,7 +45,7 @@ int exec_pfnlink(PyObject* module, PyObject*) noexcept {
                              reinterpret_cast<void*>(register_platform_functions),
                              "void (PlatformRegistry *, PyObject *)") < 0)
         return -1;
-    if (bind_conversions() < 0) return -1;
+    if (bind_conversions(conversions, true) < 0) return -1;
     if (bind_new(module, "asyncio", PyImport_ImportModule("asyncio")) < 0) return -1;
     if (bind_new(module, "_dispatch_states", PyDict_New()) < 0) return -1;
     current_call() = CurrentCall{};

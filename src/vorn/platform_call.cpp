@@ -47,13 +47,15 @@ EvalResult error_from_exception() noexcept {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
+    if (value && tb) PyException_SetTraceback(value, tb);
     Ref t = Ref::steal(type), v = Ref::steal(value), b = Ref::steal(tb);
     Ref text = Ref::steal(PyObject_Str(v ? v.get() : Py_None));
     Ref encoded;
     if (text) encoded = Ref::steal(PyUnicode_AsUTF8String(text.get()));
     if (!encoded) {
-        // Reporting failed too: say so through the unraisable hook, and still fail.
-        report_unraisable("vorn._pfnlink._python_platform_fn");
+        // Reporting failed too: say so through the unraisable hook, the new failure
+        // chained to the original exception, and still fail.
+        report_unraisable("vorn._pfnlink._python_platform_fn", "_python_platform_fn", v.get());
         return error_result(kReportFailed, sizeof kReportFailed - 1);
     }
     return error_result(PyBytes_AS_STRING(encoded.get()),
@@ -104,6 +106,11 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
     if (compat::lookup_attr(result, str<"_vorn_c_value">(), &handle) < 0) return nullptr;
     Ref owned = Ref::steal(handle);
     if (!owned || owned.get() == Py_None) return conversions.py_value_to_c(result, ret_type);
+    if (PyBool_Check(owned.get())) {
+        // True would read as the address 1.
+        PyErr_SetString(PyExc_TypeError, "_vorn_c_value must be the address of a value handle, not a bool");
+        return nullptr;
+    }
     Ref index = Ref::steal(PyNumber_Index(owned.get()));
     if (!index) return nullptr;
     size_t address = PyLong_AsSize_t(index.get());
@@ -113,20 +120,21 @@ VornValue* output_value(PyObject* result, VornType* ret_type) noexcept {
         PyErr_SetString(PyExc_ValueError, "_vorn_c_value is a null value handle");
         return nullptr;
     }
+    // Handles are aligned at least as pointers are; any other address cannot be one.
+    if (address % alignof(void*) != 0) {
+        PyErr_Format(PyExc_ValueError, "_vorn_c_value %p is not aligned as a value handle",
+                     reinterpret_cast<void*>(address));
+        return nullptr;
+    }
     auto* value = reinterpret_cast<VornValue*>(address);
     vorn_value_retain(value);
     return value;
 }
 
-// The callable that serves one call, and its async flag.
-struct Target {
-    Ref callable;
-    Ref is_async;
-};
-
 // Finds the target of the call named `name`: 1 when found, 0 when `early` holds an
 // error result that is no exception (registry or function unknown), -1 on an exception.
 int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalResult& early) noexcept {
+    if (cached_target(call, name, target)) return 1;
     Ref states = Ref::steal(global(str<"_dispatch_states">()));
     Ref key = Ref::steal(registry_key(call.registry));
     if (!states || !key) return -1;
@@ -140,10 +148,14 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     if (!direct) return -1;
     Ref entry = Ref::steal(mapping_get(direct.get(), name));
     if (!entry) return -1;
+    TargetTrail trail{states.get(), direct.get()};
     if (entry.get() != Py_None) {
         target.callable = Ref::steal(sequence_item(entry.get(), 0));
         if (target.callable) target.is_async = Ref::steal(sequence_item(entry.get(), 1));
-        return target.is_async ? 1 : -1;
+        if (!target.is_async) return -1;
+        // The entry must be an exact tuple too, as a list could change unseen.
+        if (PyTuple_CheckExact(entry.get()) && PyTuple_CheckExact(state.get())) remember_target(call, name, trail, target);
+        return 1;
     }
     Ref generic = Ref::steal(sequence_item(state.get(), 1));
     if (!generic) return -1;
@@ -156,7 +168,15 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     if (!target.callable) return -1;
     Ref generic_entry = Ref::steal(PyObject_GetItem(generic.get(), name));
     if (generic_entry) target.is_async = Ref::steal(sequence_item(generic_entry.get(), 1));
-    return target.is_async ? 1 : -1;
+    if (!target.is_async) return -1;
+    // A None specialisation is asked for again on the next call, so it is not kept.
+    Ref cache = Ref::steal(sequence_item(state.get(), 2));
+    if (!cache) return -1;
+    trail.generic = generic.get();
+    trail.cache = cache.get();
+    if (target.callable.get() != Py_None && PyTuple_CheckExact(generic_entry.get()) && PyTuple_CheckExact(state.get()))
+        remember_target(call, name, trail, target);
+    return 1;
 }
 
 // Converts the arguments, calls the target and converts its result; the output

@@ -24,17 +24,15 @@ PyObject* get(PyObject* description, PyObject* key) noexcept {
     return PyObject_CallMethodObjArgs(description, str<"get">(), key, nullptr);
 }
 
-// Releases the type handles of a typed registration and frees their array.
+// The type handles of a typed registration: the input array (malloc'ed, as the
+// registry receives it) and the output, all released when it goes.
 struct TypeArray {
     VornType** items = nullptr;
     size_t count = 0;
-    VornType* output = nullptr;
+    TypeHandle output;
     ~TypeArray() {
-        for (size_t i = 0; i < count; ++i) {
-            if (items[i]) vorn_type_release(items[i]);
-        }
+        for (size_t i = 0; i < count; ++i) TypeHandle released(items[i]);
         std::free(items);
-        if (output) vorn_type_release(output);
     }
 };
 
@@ -65,11 +63,11 @@ int register_typed(PlatformRegistry* registry, PyObject* name, PlatformFn fn, bo
         types.items[i] = conversions.py_type_to_c(input.get());
         if (!types.items[i]) return -1;
     }
-    types.output = conversions.py_type_to_c(output);
+    types.output.reset(conversions.py_type_to_c(output));
     if (!types.output) return -1;
     char* copy = registry_name(name);
     if (!copy) return -1;
-    platform_registry_add_typed(registry, copy, fn, is_async, types.items, types.count, types.output);
+    platform_registry_add_typed(registry, copy, fn, is_async, types.items, types.count, types.output.get());
     return 0;
 }
 

@@ -4,6 +4,7 @@
 #include "runtime.hpp"
 
 #include <atomic>
+#include <mutex>
 
 using namespace vorn_rt;
 
@@ -16,12 +17,27 @@ thread_local BuiltinRegistry* t_builtins = nullptr;
 
 std::atomic<bool> g_type_of_type_ready{false};
 
+// The names of the start-up and registry calls in the order they ran (the first
+// kLogCapacity of them).
+constexpr size_t kLogCapacity = 1024;
+const char* const kEventNames[] = {"builtin_registry_new",   "vorn_register_all_builtins", "platform_registry_new",
+                                   "platform_registry_free", "vorn_set_thread_context",    "vorn_type_of_type_init"};
+static_assert(sizeof kEventNames / sizeof kEventNames[0] == static_cast<size_t>(Event::count));
+std::mutex g_log_mutex;
+const char* g_log[kLogCapacity];
+size_t g_log_size = 0;
+
 long events(Event e) noexcept { return g_events[static_cast<int>(e)].load(std::memory_order_relaxed); }
 
 }  // namespace
 
 namespace vorn_rt {
-void count_event(Event e) noexcept { g_events[static_cast<int>(e)].fetch_add(1, std::memory_order_relaxed); }
+void count_event(Event e) noexcept {
+    g_events[static_cast<int>(e)].fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    if (g_log_size < kLogCapacity) g_log[g_log_size] = kEventNames[static_cast<int>(e)];
+    ++g_log_size;
+}
 }  // namespace vorn_rt
 
 extern "C" {
@@ -54,6 +70,12 @@ void vorn_runtime_counters(VornRuntimeCounters* out) {
     out->platform_registries_freed = events(Event::platform_registry_freed);
     out->thread_contexts_set = events(Event::thread_context_set);
     out->type_of_type_inits = events(Event::type_of_type_init);
+}
+
+size_t vorn_setup_calls(const char** out, size_t capacity) {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    for (size_t i = 0; i < capacity && i < g_log_size && i < kLogCapacity; ++i) out[i] = g_log[i];
+    return g_log_size;
 }
 
 }  // extern "C"

@@ -349,6 +349,8 @@ private:
                     int depth) noexcept {
         Owned out(vorn_value_list(kind, 0));
         if (!out || !items_into(out.get(), close, elem, env, depth)) return nullptr;
+        // A Set's text names each element once.
+        if (kind == VORN_SET && vorn_value_first_repeat(out.get()) != -1) return nullptr;
         return out.release();
     }
 
@@ -429,7 +431,8 @@ private:
             size_t before = d->items.size();
             vorn_value_insert(out.get(), key.release(), val.release());
             if (d->items.size() == before) return nullptr;
-            if (punct('}')) return out.release();
+            // A Dict's text names each key once.
+            if (punct('}')) return vorn_value_first_repeat(out.get()) == -1 ? out.release() : nullptr;
             if (!punct(',')) return nullptr;
         }
     }

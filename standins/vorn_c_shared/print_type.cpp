@@ -1,4 +1,5 @@
 // The type printer: Array<Integer>, Struct{name: String}, Recursive L. ..., and so on.
+#include "buffers.hpp"
 #include "lexical.hpp"
 #include "runtime.hpp"
 #include "stack_guard.hpp"
@@ -13,7 +14,7 @@ void write_scope(TextBuffer& out, const VornType* t) noexcept {
 }
 
 bool print_type(TextBuffer& out, const VornType* t, int depth) noexcept {
-    if (depth > kMaxDepth || stack_nearly_exhausted()) return false;
+    if (depth > kMaxDepth || stack_nearly_exhausted() || t->unprintable) return false;
     const char* name = vorn_kind_name(t->kind);
     switch (t->kind) {
         case VORN_VECTOR:
@@ -76,7 +77,9 @@ bool print_type(TextBuffer& out, const VornType* t, int depth) noexcept {
 
 extern "C" char* vorn_print_type(VornType* type) {
     if (!type) return nullptr;
+    bool overridden;
+    if (char* text = printed_override(&overridden); overridden) return hand_out_text(text);
     TextBuffer out;
     if (!print_type(out, type, 0)) return nullptr;
-    return out.release();
+    return hand_out_text(out.release());
 }

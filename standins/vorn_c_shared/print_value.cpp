@@ -1,4 +1,5 @@
 // The value printer: canonical text of a value, directed by its type.
+#include "buffers.hpp"
 #include "lexical.hpp"
 #include "runtime.hpp"
 #include "stack_guard.hpp"
@@ -199,5 +200,8 @@ char* print_value(const VornValue* value, const VornType* type) noexcept {
 }  // namespace vorn_rt
 
 extern "C" char* vorn_print_value(VornValue* value, VornType* type) {
-    return vorn_rt::print_value(value, type);
+    if (!value || !type) return nullptr;
+    bool overridden;
+    if (char* text = printed_override(&overridden); overridden) return hand_out_text(text);
+    return hand_out_text(vorn_rt::print_value(value, type));
 }

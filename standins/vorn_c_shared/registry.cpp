@@ -1,9 +1,12 @@
 // Platform registries: plain, typed and generic registration, the runtime side of a
 // platform call (pre_call hook, factory, function) and freeing with the on_free hook.
 #include "runtime.hpp"
+#include "buffers.hpp"
 #include "context.hpp"
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,15 +26,21 @@ struct Entry {
     VornType* output = nullptr;     // owned reference
 
     ~Entry() {
+        if (name) count_name(-1);
         std::free(name);
         for (VornType* t : inputs) vorn_type_release(t);
         vorn_type_release(output);
     }
 };
 
+// Stamps of registry contents, unique across registries: a registry gets a new one at
+// every registration, so a stamp seen again means the same registry, unchanged.
+std::atomic<uint64_t> g_stamps{0};
+
 // What runtime_entries points at. Entries are never removed before the registry is
 // freed, so an Entry stays valid while a call runs outside the lock.
 struct RegistryImpl {
+    std::atomic<uint64_t> stamp{++g_stamps};
     std::mutex mutex;
     std::vector<std::unique_ptr<Entry>> entries;
     std::unordered_map<std::string, Entry*> latest;  // by name: the last registration
@@ -54,6 +63,7 @@ void add_entry(PlatformRegistry* registry, std::unique_ptr<Entry> entry) noexcep
         Entry* raw = entry.get();
         impl->entries.push_back(std::move(entry));
         impl->latest[raw->name] = raw;
+        impl->stamp.store(++g_stamps, std::memory_order_release);
     } catch (...) {
         // Out of memory: the registration is dropped, and the entry freed with it.
     }
@@ -66,15 +76,28 @@ std::unique_ptr<Entry> new_entry(char* name, bool is_async) noexcept {
         return nullptr;
     }
     e->name = name;
+    if (name) count_name(1);
     e->is_async = is_async;
     return e;
 }
 
+// The entry a call of `name` uses. The last one found by this thread is reused while
+// its registry has had no registration since (a run of calls of one function takes
+// no lock).
 Entry* find_entry(RegistryImpl* impl, const char* name) noexcept {
+    thread_local struct {
+        uint64_t stamp = 0;
+        Entry* entry = nullptr;
+    } last;
+    uint64_t stamp = impl->stamp.load(std::memory_order_acquire);
+    if (last.entry && last.stamp == stamp && std::strcmp(last.entry->name, name) == 0) return last.entry;
     try {
         std::lock_guard<std::mutex> lock(impl->mutex);
         auto it = impl->latest.find(name);
-        return it == impl->latest.end() ? nullptr : it->second;
+        Entry* found = it == impl->latest.end() ? nullptr : it->second;
+        last.stamp = impl->stamp.load(std::memory_order_relaxed);
+        last.entry = found;
+        return found;
     } catch (...) {
         return nullptr;
     }
@@ -206,7 +229,9 @@ EvalResult vorn_platform_call(PlatformRegistry* registry, const char* name, Vorn
         n_arg_types = e->inputs.size();
         ret_type = e->output;
     }
-    return fn(args, nargs, arg_types, n_arg_types, ret_type);
+    EvalResult r = fn(args, nargs, arg_types, n_arg_types, ret_type);
+    if (r.kind == VORN_EVAL_ERROR) take_over_message(r.message);
+    return r;
 }
 
 }  // extern "C"

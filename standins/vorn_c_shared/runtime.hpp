@@ -25,6 +25,7 @@ struct VornType {
     bool immortal;                     // static: never counted or freed
     bool rec_ref = false;              // Recursive: a reference, not a wrapper
     bool scope_numeric = false;        // Recursive: the scope id is an integer
+    bool unprintable = false;          // refused by the type printer (a test fixture)
     std::vector<VornType*> children;   // owned; see vorn_type_child
     std::vector<std::string> names;    // Struct and Variant member names
     std::string scope;                 // Recursive scope id

@@ -168,6 +168,12 @@ VornType* vorn_type_recursive(const char* scope, size_t size, bool numeric, Vorn
     return t;
 }
 
+VornType* vorn_type_unprintable(void) {
+    VornType* t = new_type(VORN_NEVER);
+    if (t) t->unprintable = true;
+    return t;
+}
+
 VornType* vorn_type_rec_ref(const char* scope, size_t size, bool numeric) {
     return new_scoped(scope, size, numeric, true);
 }

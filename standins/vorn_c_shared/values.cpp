@@ -1,5 +1,6 @@
 // Value handles: constructors, builders, accessors, reference counting, the static
 // null and Boolean values, and the EvalResult helpers.
+#include "buffers.hpp"
 #include "runtime.hpp"
 #include "utf8.hpp"
 
@@ -389,7 +390,7 @@ EvalResult vorn_eval_error(const char* message) {
 
 void vorn_eval_result_clear(EvalResult* result) {
     if (result->kind == VORN_EVAL_OK) vorn_value_release(result->value);
-    std::free(result->message);
+    release_message(result->message);
     *result = EvalResult{};
 }
 

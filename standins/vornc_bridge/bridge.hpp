@@ -3,7 +3,7 @@
 // Python-visible handle classes and the runtime driver.
 #pragma once
 
-#include "common/ref.hpp"
+#include "py_support.hpp"
 #include "vorn_c_ext.h"
 
 #include <utility>
@@ -64,6 +64,14 @@ VornValue* py_value_to_c(PyObject* value, VornType* type) noexcept;
 PyObject* c_value_to_py(VornValue* value, VornType* type) noexcept;
 PyObject* c_type_to_py(VornType* type) noexcept;
 
+// True when `a` (inside the Recursive scopes `env_a`) and `b` (inside `env_b`)
+// describe the same type.
+bool same_type(const VornType* a, const VornScope* env_a, const VornType* b, const VornScope* env_b) noexcept;
+// The runtime's text of a type or a value, as str, for messages (a placeholder when
+// the runtime prints nothing); null with an exception set.
+PyObject* type_text(const VornType* t, const VornScope* env) noexcept;
+PyObject* value_text(VornValue* v, const VornType* t, const VornScope* env) noexcept;
+
 // Kind code of a kind name ("Integer"), or -1.
 int kind_from_name(const char* name) noexcept;
 
@@ -81,6 +89,8 @@ extern PyTypeObject CValueType;
 extern PyTypeObject CTypeType;
 // Takes over both references; `type` may be null.
 PyObject* make_cvalue(VornValue* value, VornType* type) noexcept;
+// Takes over `type`.
+PyObject* make_ctype(VornType* type) noexcept;
 inline bool is_cvalue(PyObject* o) noexcept { return Py_IS_TYPE(o, &CValueType); }
 inline bool is_ctype(PyObject* o) noexcept { return Py_IS_TYPE(o, &CTypeType); }
 // Borrowed handles of a CValue or CType.

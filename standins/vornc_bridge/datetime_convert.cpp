@@ -1,6 +1,5 @@
 // DateTime values: aware datetime objects to and from microseconds since the epoch.
 #include "bridge.hpp"
-#include "common/strings.hpp"
 
 #include <datetime.h>
 
@@ -47,7 +46,7 @@ bool datetime_to_micros(PyObject* value, int64_t* out) noexcept {
     PyObject* tz = PyDateTime_DATE_GET_TZINFO(value);
     int64_t offset_us = 0;
     if (tz != PyDateTime_TimeZone_UTC) {
-        vorn::Ref offset = vorn::Ref::steal(PyObject_CallMethodNoArgs(value, vorn::str<"utcoffset">()));
+        Ref offset = Ref::steal(PyObject_CallMethodNoArgs(value, str<"utcoffset">()));
         if (!offset) return false;
         if (offset.get() == Py_None) {
             PyErr_SetString(PyExc_ValueError,

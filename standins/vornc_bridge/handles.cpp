@@ -2,13 +2,10 @@
 // platform functions can pass handles around (CValue carries `_vorn_c_value`).
 #include "bridge.hpp"
 
-#include "common/args.hpp"
-#include "common/function.hpp"
 
 #include <cstdlib>
 #include <cstring>
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -35,39 +32,13 @@ PyObject* printed(char* text) noexcept {
     return s;
 }
 
-const vorn::FunctionSpec kCValueArgs{"CValue", "CValue", "vorn._vornc_bridge", nullptr, 2, 2,
-                                     {"py_type", "value"}, nullptr};
-const vorn::FunctionSpec kCTypeArgs{"CType", "CType", "vorn._vornc_bridge", nullptr, 1, 1, {"py_type"}, nullptr};
-
-// Parses (args, kwargs) of a constructor against `spec` into `out`.
-int constructor_args(const vorn::FunctionSpec& spec, PyObject* args, PyObject* kwargs, PyObject** out) noexcept {
-    Py_ssize_t nargs = PyTuple_GET_SIZE(args);
-    Ref kwnames;
-    PyObject* stack[vorn::kMaxParams * 2] = {};
-    Py_ssize_t nkw = kwargs ? PyDict_GET_SIZE(kwargs) : 0;
-    if (nargs + nkw > vorn::kMaxParams * 2) {
-        vorn::raise_argument_count(spec.name, true, spec.nrequired, spec.nparams, nargs);
-        return -1;
-    }
-    for (Py_ssize_t i = 0; i < nargs; ++i) stack[i] = PyTuple_GET_ITEM(args, i);
-    if (nkw) {
-        kwnames = Ref::steal(PyTuple_New(nkw));
-        if (!kwnames) return -1;
-        Py_ssize_t pos = 0, k = 0;
-        PyObject *key, *value;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) {
-            PyTuple_SET_ITEM(kwnames.get(), k, Py_NewRef(key));
-            stack[nargs + k++] = value;
-        }
-    }
-    return vorn::parse_arguments(spec, stack, nargs, kwnames.get(), out);
-}
-
 // ---- CValue
 
 PyObject* cvalue_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
+    static const char* names[] = {"py_type", "value", nullptr};
     PyObject* a[2];
-    if (constructor_args(kCValueArgs, args, kwargs, a) < 0) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO:CValue", const_cast<char**>(names), &a[0], &a[1]))
+        return nullptr;
     TypeHandle type(py_type_to_c(a[0]));
     if (!type) return nullptr;
     VornValue* value = py_value_to_c(a[1], type.get());
@@ -131,8 +102,9 @@ PyGetSetDef cvalue_getset[] = {
 // ---- CType
 
 PyObject* ctype_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
+    static const char* names[] = {"py_type", nullptr};
     PyObject* a[1];
-    if (constructor_args(kCTypeArgs, args, kwargs, a) < 0) return nullptr;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:CType", const_cast<char**>(names), &a[0])) return nullptr;
     VornType* type = py_type_to_c(a[0]);
     if (!type) return nullptr;
     auto* self = reinterpret_cast<CTypeObject*>(cls->tp_alloc(cls, 0));
@@ -216,6 +188,16 @@ PyObject* make_cvalue(VornValue* value, VornType* type) noexcept {
         return nullptr;
     }
     self->value = value;
+    self->type = type;
+    return reinterpret_cast<PyObject*>(self);
+}
+
+PyObject* make_ctype(VornType* type) noexcept {
+    auto* self = PyObject_New(CTypeObject, &CTypeType);
+    if (!self) {
+        vorn_type_release(type);
+        return nullptr;
+    }
     self->type = type;
     return reinterpret_cast<PyObject*>(self);
 }

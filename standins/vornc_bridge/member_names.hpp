@@ -12,11 +12,11 @@ namespace vornc_bridge {
 class MemberNames {
 public:
     // Interned names of `t`'s members, in order; null with an exception set.
-    const std::vector<vorn::Ref>* of(const VornType* t) noexcept {
+    const std::vector<Ref>* of(const VornType* t) noexcept {
         try {
             auto it = cache_.find(t);
             if (it != cache_.end()) return &it->second;
-            std::vector<vorn::Ref> names;
+            std::vector<Ref> names;
             size_t n = vorn_type_child_count(t);
             names.reserve(n);
             for (size_t i = 0; i < n; ++i) {
@@ -25,7 +25,7 @@ public:
                 PyObject* name = PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(size), "strict");
                 if (!name) return nullptr;
                 PyUnicode_InternInPlace(&name);
-                names.push_back(vorn::Ref::steal(name));
+                names.push_back(Ref::steal(name));
             }
             return &cache_.emplace(t, std::move(names)).first->second;
         } catch (...) {
@@ -35,7 +35,7 @@ public:
     }
 
 private:
-    std::unordered_map<const VornType*, std::vector<vorn::Ref>> cache_;
+    std::unordered_map<const VornType*, std::vector<Ref>> cache_;
 };
 
 }  // namespace vornc_bridge

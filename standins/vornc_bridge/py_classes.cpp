@@ -19,9 +19,9 @@ int bind(PyObject* module, const char* name, PyObject** slot) noexcept {
 int datetime_import() noexcept;
 
 int import_python_classes() noexcept {
-    vorn::Ref types = vorn::Ref::steal(PyImport_ImportModule("vorn.types.types"));
+    Ref types = Ref::steal(PyImport_ImportModule("vorn.types.types"));
     if (!types) return -1;
-    vorn::Ref values = vorn::Ref::steal(PyImport_ImportModule("vorn.types.values"));
+    Ref values = Ref::steal(PyImport_ImportModule("vorn.types.values"));
     if (!values) return -1;
     if (bind(types.get(), "Type", &py.type) < 0 ||
         bind(types.get(), "RecursivePayload", &py.recursive_payload) < 0 ||

@@ -4,16 +4,12 @@
 // runtime does, without holding the interpreter lock during the call.
 #include "bridge.hpp"
 
-#include "common/args.hpp"
-#include "common/capi_import.hpp"
-#include "common/function.hpp"
 
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -23,33 +19,63 @@ using RegisterFn = void (*)(PlatformRegistry*, PyObject*);
 
 PyObject* g_platform_error = nullptr;  // vorn._vornc_bridge.PlatformError
 
+// A registry is held while calls run on it: free() during a call (from the called
+// Python function, from the argument conversion, from another thread) marks it, and
+// the last call to end frees it, so the runtime never works on a freed registry.
 struct RegistryObject {
     PyObject_HEAD
-    PlatformRegistry* registry;  // owned until free(); null afterwards
+    PlatformRegistry* registry;  // owned until freed; null afterwards
+    bool free_requested;         // free() ran while calls were running
+    long calls;                  // calls running on the registry
 };
 
 RegistryObject* as_registry(PyObject* o) noexcept { return reinterpret_cast<RegistryObject*>(o); }
 
 PlatformRegistry* live_registry(PyObject* o) noexcept {
-    PlatformRegistry* r = as_registry(o)->registry;
-    if (!r) PyErr_SetString(PyExc_ValueError, "the platform registry has been freed");
-    return r;
+    RegistryObject* self = as_registry(o);
+    if (!self->registry || self->free_requested) {
+        PyErr_SetString(PyExc_ValueError, "the platform registry has been freed");
+        return nullptr;
+    }
+    return self->registry;
 }
+
+// Frees the registry now; its free hook may run Python code, so a pending exception
+// is kept aside meanwhile.
+void free_now(RegistryObject* self) noexcept {
+    PlatformRegistry* registry = std::exchange(self->registry, nullptr);
+    if (!registry) return;
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    platform_registry_free(registry);
+    PyErr_Restore(type, value, tb);
+}
+
+// Marks one call running on the registry for as long as it lives.
+class CallHold {
+public:
+    explicit CallHold(RegistryObject* self) noexcept : self_(self) { ++self_->calls; }
+    ~CallHold() {
+        if (--self_->calls == 0 && self_->free_requested) free_now(self_);
+    }
+    CallHold(const CallHold&) = delete;
+    CallHold& operator=(const CallHold&) = delete;
+
+private:
+    RegistryObject* self_;
+};
 
 // Bound on first use: vorn._pfnlink may be imported after this module.
 RegisterFn register_function() noexcept {
     static RegisterFn fn = nullptr;
-    if (!fn) {
-        Ref table = Ref::steal(vorn::import_capi_table("vorn._pfnlink"));
-        if (!table) return nullptr;
+    if (!fn)
         fn = reinterpret_cast<RegisterFn>(
-            vorn::capi_function(table.get(), "vorn._pfnlink", "register_platform_functions", kRegisterSignature));
-    }
+            import_capi("vorn._pfnlink", "register_platform_functions", kRegisterSignature));
     return fn;
 }
 
-// A type for converting a Python argument that has none declared: Null for None,
-// and the obvious kind for bool, int, float, str and bytes.
+// The type of a Python argument that has none declared: Null for None, and the
+// obvious kind for bool, int, float, str and bytes.
 VornType* inferred_type(PyObject* arg) noexcept {
     VornKind kind;
     if (arg == Py_None) kind = VORN_NULL;
@@ -63,22 +89,26 @@ VornType* inferred_type(PyObject* arg) noexcept {
                      Py_TYPE(arg)->tp_name);
         return nullptr;
     }
-    return vorn_type_scalar(kind);
+    VornType* t = vorn_type_scalar(kind);
+    if (!t) PyErr_NoMemory();
+    return t;
 }
 
 // Everything one call needs, converted while the interpreter lock is held and
-// released when it goes out of scope.
+// released when it goes out of scope. Every handle it passes is its own reference,
+// so nothing it uses goes with a registry freed meanwhile.
 struct CallSetup {
     Ref name_bytes;
     const char* name = nullptr;
-    std::vector<TypeHandle> given_types;   // arg_types as given (entries may be null)
+    std::vector<TypeHandle> arg_types;     // as given, or each argument's own type
     std::vector<ValueHandle> args;
-    TypeHandle ret_type;                   // explicit, or the declared output
+    TypeHandle ret_type;                   // as given, or the declared output
+    TypeHandle call_ret_type;              // what the function receives: ret_type, else Null
     std::vector<TypeHandle> type_args;
+    std::vector<TypeHandle> declared;      // a typed registration's inputs
     std::vector<VornValue*> raw_args;
     std::vector<VornType*> raw_types;
     std::vector<VornType*> raw_type_args;
-    bool pass_types = false;               // arg_types were given
 
     // A new type reference for `o`, or a null handle for None.
     static bool optional_type(PyObject* o, TypeHandle& out) noexcept {
@@ -87,7 +117,7 @@ struct CallSetup {
         return static_cast<bool>(out);
     }
 
-    static bool type_list(PyObject* o, const char* what, std::vector<TypeHandle>& out) noexcept {
+    static bool type_list(PyObject* o, const char* what, std::vector<TypeHandle>& out) {
         if (o == Py_None) return true;
         Ref seq = Ref::steal(PySequence_Fast(o, what));
         if (!seq) return false;
@@ -99,26 +129,30 @@ struct CallSetup {
         return true;
     }
 
-    bool prepare(PlatformRegistry* registry, PyObject* const* a) noexcept {
+    // Converts everything for a call on `o`'s registry; false with an exception set.
+    // Conversions run Python code, which may free the registry: the caller checks it
+    // again afterwards.
+    bool prepare(PyObject* o, PyObject* const* a) noexcept {
         try {
-            return prepare_or_throw(registry, a);
+            return prepare_or_throw(o, a);
         } catch (...) {
             PyErr_NoMemory();
             return false;
         }
     }
 
-    bool prepare_or_throw(PlatformRegistry* registry, PyObject* const* a) {
+    bool prepare_or_throw(PyObject* o, PyObject* const* a) {
         // a: name, args, arg_types, ret_type, type_args
         if (!PyUnicode_Check(a[0])) {
-            vorn::raise_argument_type("name", "str", a[0]);
+            PyErr_Format(PyExc_TypeError, "Argument 'name' has incorrect type (expected str, got %.200s)",
+                         Py_TYPE(a[0])->tp_name);
             return false;
         }
         name_bytes = Ref::steal(PyUnicode_AsUTF8String(a[0]));
         if (!name_bytes) return false;
         name = PyBytes_AS_STRING(name_bytes.get());
-        pass_types = a[2] != Py_None;
-        if (!type_list(a[2], "arg_types must be a sequence", given_types)) return false;
+        bool given_types = a[2] != Py_None;
+        if (!type_list(a[2], "arg_types must be a sequence", arg_types)) return false;
         if (!optional_type(a[3], ret_type)) return false;
         if (!type_list(a[4], "type_args must be a sequence", type_args)) return false;
         for (const TypeHandle& t : type_args) {
@@ -127,52 +161,55 @@ struct CallSetup {
                 return false;
             }
         }
-
+        // The declared types of a typed registration, retained before any Python
+        // code runs.
+        PlatformRegistry* registry = live_registry(o);
+        if (!registry) return false;
         VornPlatformEntry entry{};
         ptrdiff_t found = vorn_platform_find(registry, name);
-        bool typed = found >= 0 && vorn_platform_entry(registry, static_cast<size_t>(found), &entry) &&
-                     entry.form == VORN_ENTRY_TYPED;
-        if (!ret_type && typed && entry.output) ret_type.reset(vorn_type_retain(entry.output));
+        if (found >= 0 && vorn_platform_entry(registry, static_cast<size_t>(found), &entry) &&
+            entry.form == VORN_ENTRY_TYPED) {
+            for (size_t i = 0; i < entry.n_inputs; ++i) declared.emplace_back(vorn_type_retain(entry.inputs[i]));
+            if (!ret_type && entry.output) ret_type.reset(vorn_type_retain(entry.output));
+        }
+        call_ret_type.reset(vorn_type_retain(ret_type ? ret_type.get() : &vorn_null_type));
 
         Ref seq = Ref::steal(PySequence_Fast(a[1], "args must be a sequence"));
         if (!seq) return false;
-        for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
-            PyObject* arg = PySequence_Fast_GET_ITEM(seq.get(), i);
+        Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+        for (Py_ssize_t i = 0; i < n; ++i) {
+            // Held: a conversion may change the sequence.
+            Ref arg = Ref::borrow(PySequence_Fast_GET_ITEM(seq.get(), i));
             size_t k = static_cast<size_t>(i);
-            if (is_cvalue(arg)) {
-                args.emplace_back(vorn_value_retain(cvalue_value(arg)));
-                continue;
+            TypeHandle own;  // the argument's own type, passed when none are given
+            if (is_cvalue(arg.get())) {
+                args.emplace_back(vorn_value_retain(cvalue_value(arg.get())));
+                VornType* t = cvalue_type(arg.get());
+                own.reset(vorn_type_retain(t ? t : &vorn_null_type));
+            } else {
+                VornType* t = k < arg_types.size() ? arg_types[k].get() : nullptr;
+                if (!t && k < declared.size()) t = declared[k].get();
+                if (t) {
+                    own.reset(vorn_type_retain(t));
+                } else {
+                    own.reset(inferred_type(arg.get()));
+                    if (!own) return false;
+                }
+                ValueHandle v(py_value_to_c(arg.get(), own.get()));
+                if (!v) return false;
+                args.push_back(std::move(v));
             }
-            TypeHandle inferred;
-            VornType* t = k < given_types.size() ? given_types[k].get() : nullptr;
-            if (!t && typed && k < entry.n_inputs) t = entry.inputs[k];
-            if (!t) {
-                inferred.reset(inferred_type(arg));
-                if (!inferred) return false;
-                t = inferred.get();
-            }
-            ValueHandle v(py_value_to_c(arg, t));
-            if (!v) return false;
-            args.push_back(std::move(v));
+            if (!given_types) arg_types.push_back(std::move(own));
         }
         for (const ValueHandle& v : args) raw_args.push_back(v.get());
-        for (const TypeHandle& t : given_types) raw_types.push_back(t.get());
+        for (const TypeHandle& t : arg_types) raw_types.push_back(t.get());
         for (const TypeHandle& t : type_args) raw_type_args.push_back(t.get());
         return true;
     }
 
-    EvalResult call(PlatformRegistry* registry) noexcept {
-        EvalResult r;
-        Py_BEGIN_ALLOW_THREADS
-        r = invoke(registry);
-        Py_END_ALLOW_THREADS
-        return r;
-    }
-
     EvalResult invoke(PlatformRegistry* registry) noexcept {
-        return vorn_platform_call(registry, name, raw_args.data(), raw_args.size(),
-                                  pass_types ? raw_types.data() : nullptr, pass_types ? raw_types.size() : 0,
-                                  ret_type.get(), raw_type_args.data(), raw_type_args.size());
+        return vorn_platform_call(registry, name, raw_args.data(), raw_args.size(), raw_types.data(),
+                                  raw_types.size(), call_ret_type.get(), raw_type_args.data(), raw_type_args.size());
     }
 
     // The Python result of a finished call; the result record is cleared.
@@ -181,7 +218,7 @@ struct CallSetup {
             const char* text = r.message ? r.message : "";
             Ref message = Ref::steal(
                 PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "replace"));
-            vorn_eval_result_clear(&r);  // the message is ours to free
+            vorn_eval_result_clear(&r);  // the runtime frees the message it took over
             if (message) PyErr_SetObject(g_platform_error, message.get());
             return nullptr;
         }
@@ -222,19 +259,14 @@ PyObject* registry_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noex
 }
 
 void registry_dealloc(PyObject* o) noexcept {
-    RegistryObject* self = as_registry(o);
-    if (self->registry) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);  // the free hook may run Python code
-        platform_registry_free(std::exchange(self->registry, nullptr));
-        PyErr_Restore(type, value, tb);
-    }
+    free_now(as_registry(o));
     Py_TYPE(o)->tp_free(o);
 }
 
 PyObject* registry_free(PyObject* o, PyObject*) noexcept {
     RegistryObject* self = as_registry(o);
-    if (self->registry) platform_registry_free(std::exchange(self->registry, nullptr));
+    if (self->calls > 0) self->free_requested = true;
+    else free_now(self);
     Py_RETURN_NONE;
 }
 
@@ -243,98 +275,55 @@ PyObject* registry_register(PyObject* o, PyObject* platform_fns) noexcept {
     if (!registry) return nullptr;
     RegisterFn fn = register_function();
     if (!fn) return nullptr;
+    CallHold hold(as_registry(o));  // the registration runs Python code
     fn(registry, platform_fns);
     if (PyErr_Occurred()) return nullptr;
     Py_RETURN_NONE;
 }
 
-// Vectorcall arguments with the keyword-only ret_type and type_args taken out (None
-// when absent), leaving the rest for parse_arguments.
-struct SplitArguments {
-    std::vector<PyObject*> rest;
-    Ref rest_names;
-    PyObject* ret_type = Py_None;
-    PyObject* type_args = Py_None;
+const char* const kCallNames[] = {"name", "args", "arg_types", "ret_type", "type_args"};
+const Params kCallParams{"call", kCallNames, 5, 1};
+const char* const kCallManyNames[] = {"n", "name", "args", "arg_types", "ret_type", "type_args"};
+const Params kCallManyParams{"call_many", kCallManyNames, 6, 2};
 
-    int split(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-        try {
-            rest.assign(args, args + nargs);
-            std::vector<PyObject*> names;
-            for (Py_ssize_t k = 0; kwnames && k < PyTuple_GET_SIZE(kwnames); ++k) {
-                PyObject* key = PyTuple_GET_ITEM(kwnames, k);
-                PyObject* value = args[nargs + k];
-                if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "type_args") == 0) {
-                    type_args = value;
-                } else if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "ret_type") == 0) {
-                    ret_type = value;
-                } else {
-                    names.push_back(key);
-                    rest.push_back(value);
-                }
-            }
-            if (names.empty()) return 0;
-            rest_names = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-            if (!rest_names) return -1;
-            for (size_t i = 0; i < names.size(); ++i)
-                PyTuple_SET_ITEM(rest_names.get(), static_cast<Py_ssize_t>(i), Py_NewRef(names[i]));
-            return 0;
-        } catch (...) {
-            PyErr_NoMemory();
-            return -1;
-        }
-    }
-};
-
-const vorn::FunctionSpec kCallArgs{"call", "Registry.call", "vorn._vornc_bridge", nullptr, 3, 1,
-                                   {"name", "args", "arg_types"}, nullptr};
-
-PyObject* registry_call(PyObject* o, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    SplitArguments split;
-    if (split.split(args, nargs, kwnames) < 0) return nullptr;
-    PyObject* p[3];
-    if (vorn::parse_arguments(kCallArgs, split.rest.data(), nargs, split.rest_names.get(), p) < 0) return nullptr;
+// Runs `n` calls (results of all but the last dropped) with the interpreter lock
+// released; the last result, or the first error, is converted.
+PyObject* run_calls(PyObject* o, PyObject* const* a, Py_ssize_t n) noexcept {
     Ref empty = Ref::steal(PyTuple_New(0));
     if (!empty) return nullptr;
-    PyObject* a[5] = {p[0], p[1] == Py_None ? empty.get() : p[1], p[2], split.ret_type, split.type_args};
+    PyObject* p[5] = {a[0], a[1] == Py_None ? empty.get() : a[1], a[2], a[3], a[4]};
+    CallSetup setup;
+    if (!setup.prepare(o, p)) return nullptr;
+    // Checked again: converting the arguments may have freed the registry.
     PlatformRegistry* registry = live_registry(o);
     if (!registry) return nullptr;
-    CallSetup setup;
-    if (!setup.prepare(registry, a)) return nullptr;
-    EvalResult r = setup.call(registry);
-    return setup.result(r);
-}
-
-const vorn::FunctionSpec kCallManyArgs{"call_many", "Registry.call_many", "vorn._vornc_bridge", nullptr, 4, 2,
-                                       {"n", "name", "args", "arg_types"}, nullptr};
-
-// n calls from a C loop, results dropped; stops at the first error and raises it.
-PyObject* registry_call_many(PyObject* o, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
-    SplitArguments split;
-    if (split.split(args, nargs, kwnames) < 0) return nullptr;
-    PyObject* p[4];
-    if (vorn::parse_arguments(kCallManyArgs, split.rest.data(), nargs, split.rest_names.get(), p) < 0)
-        return nullptr;
-    Py_ssize_t n = PyLong_AsSsize_t(p[0]);
-    if (n == -1 && PyErr_Occurred()) return nullptr;
-    Ref empty = Ref::steal(PyTuple_New(0));
-    if (!empty) return nullptr;
-    PyObject* a[5] = {p[1], p[2] == Py_None ? empty.get() : p[2], p[3], split.ret_type, split.type_args};
-    PlatformRegistry* registry = live_registry(o);
-    if (!registry) return nullptr;
-    CallSetup setup;
-    if (!setup.prepare(registry, a)) return nullptr;
-    EvalResult failure{};
+    CallHold hold(as_registry(o));
+    EvalResult last{};
     Py_BEGIN_ALLOW_THREADS
     for (Py_ssize_t i = 0; i < n; ++i) {
-        EvalResult r = setup.invoke(registry);
-        if (r.kind != VORN_EVAL_OK) {
-            failure = r;
-            break;
-        }
-        vorn_eval_result_clear(&r);
+        vorn_eval_result_clear(&last);
+        last = setup.invoke(registry);
+        if (last.kind != VORN_EVAL_OK) break;
     }
     Py_END_ALLOW_THREADS
-    if (failure.kind != VORN_EVAL_OK) return setup.result(failure);
+    return setup.result(last);
+}
+
+PyObject* registry_call(PyObject* o, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    PyObject* p[5];
+    if (parse_args(kCallParams, args, nargs, kwnames, p) < 0) return nullptr;
+    return run_calls(o, p, 1);
+}
+
+// n calls from a C loop; stops at the first error and raises it.
+PyObject* registry_call_many(PyObject* o, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+    PyObject* p[6];
+    if (parse_args(kCallManyParams, args, nargs, kwnames, p) < 0) return nullptr;
+    Py_ssize_t n = PyLong_AsSsize_t(p[0]);
+    if (n == -1 && PyErr_Occurred()) return nullptr;
+    if (n <= 0) Py_RETURN_NONE;
+    Ref last = Ref::steal(run_calls(o, p + 1, n));
+    if (!last) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -365,7 +354,14 @@ PyObject* registry_entries(PyObject* o, PyObject*) noexcept {
         Ref output = typed && e.output ? Ref::steal(c_type_to_py(e.output)) : Ref::borrow(Py_None);
         if (!inputs || !output) return nullptr;
         void* fn = e.form == VORN_ENTRY_GENERIC ? reinterpret_cast<void*>(e.factory) : reinterpret_cast<void*>(e.fn);
-        Ref item = Ref::steal(Py_BuildValue("{s:s,s:s,s:O,s:O,s:O,s:N}", "name", e.name, "form", forms[e.form],
+        // A name is reported as str, or as bytes when it is not UTF-8.
+        Ref name = Ref::steal(PyUnicode_DecodeUTF8(e.name, static_cast<Py_ssize_t>(std::strlen(e.name)), "strict"));
+        if (!name && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) {
+            PyErr_Clear();
+            name = Ref::steal(PyBytes_FromString(e.name));
+        }
+        if (!name) return nullptr;
+        Ref item = Ref::steal(Py_BuildValue("{s:O,s:s,s:O,s:O,s:O,s:N}", "name", name.get(), "form", forms[e.form],
                                             "async", e.is_async ? Py_True : Py_False, "inputs", inputs.get(),
                                             "output", output.get(), "fn", PyLong_FromVoidPtr(fn)));
         if (!item || PyList_Append(out.get(), item.get()) < 0) return nullptr;
@@ -374,12 +370,15 @@ PyObject* registry_entries(PyObject* o, PyObject*) noexcept {
 }
 
 PyObject* registry_address(PyObject* o, void*) noexcept {
-    PlatformRegistry* r = as_registry(o)->registry;
-    if (!r) Py_RETURN_NONE;
-    return PyLong_FromVoidPtr(r);
+    RegistryObject* self = as_registry(o);
+    if (!self->registry || self->free_requested) Py_RETURN_NONE;
+    return PyLong_FromVoidPtr(self->registry);
 }
 
-PyObject* registry_freed(PyObject* o, void*) noexcept { return PyBool_FromLong(as_registry(o)->registry == nullptr); }
+PyObject* registry_freed(PyObject* o, void*) noexcept {
+    RegistryObject* self = as_registry(o);
+    return PyBool_FromLong(!self->registry || self->free_requested);
+}
 
 PyMethodDef registry_methods[] = {
     {"register", registry_register, METH_O,
@@ -389,14 +388,18 @@ PyMethodDef registry_methods[] = {
      "call(name, args=(), arg_types=None, ret_type=None, *, type_args=None)\n\n"
      "Calls a platform function as the runtime does, with the interpreter lock released.\n"
      "Arguments are converted with arg_types, else the declared inputs, else a type read\n"
-     "from the argument; the result with ret_type, else the declared output. An error\n"
+     "from the argument. The function receives arg_types as given, else each argument's\n"
+     "own type, and ret_type, else the declared output, else the Null type. The result is\n"
+     "converted with ret_type, else the declared output, else by its kind. An error\n"
      "result raises PlatformError with its message."},
     {"call_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(registry_call_many)),
      METH_FASTCALL | METH_KEYWORDS,
      "call_many(n, name, args=(), arg_types=None, *, ret_type=None, type_args=None)\n\n"
-     "Calls a platform function n times from a C loop; results are dropped."},
+     "Calls a platform function n times from a C loop, as call() does; results are dropped."},
     {"entries", registry_entries, METH_NOARGS, "Every registration in order, as dicts."},
-    {"free", registry_free, METH_NOARGS, "Frees the registry (its on_free hook runs); idempotent."},
+    {"free", registry_free, METH_NOARGS,
+     "Frees the registry (its on_free hook runs); idempotent. During a call on it, the\n"
+     "registry is freed when the call ends."},
     {nullptr, nullptr, 0, nullptr},
 };
 

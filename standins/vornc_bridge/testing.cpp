@@ -1,10 +1,9 @@
-// vorn._vornc_bridge._testing: C platform functions and factories as capsules,
-// direct runtime registration, recording hooks, and views of the runtime's context,
-// counters and built-ins, so tests can prove what the runtime does.
+// vorn._vornc_bridge._testing, test-only entry points: C platform functions and
+// factories as capsules, direct runtime registration, recording hooks, views of the
+// runtime's context, counters, set-up log and built-ins, and fixtures that make the
+// runtime misbehave on purpose (printers returning given bytes, an unprintable type),
+// so tests can reach and check every path of the modules over the runtime.
 #include "bridge.hpp"
-
-#include "common/function.hpp"
-#include "common/module.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -78,6 +76,16 @@ EvalResult c_sleep(VornValue** args, size_t nargs, VornType**, size_t, VornType*
     std::this_thread::sleep_for(std::chrono::milliseconds(vorn_value_get_int(args[0])));
     return eval_ok(vorn_null());
 }
+
+// constant(...) -> 42, whatever it is given: its result shows that the runtime called
+// it directly, with no conversion of arguments or result on the way.
+EvalResult c_constant(VornValue**, size_t, VornType**, size_t, VornType*) {
+    VornValue* v = vorn_value_int(42);
+    return v ? eval_ok(v) : vorn_eval_error("out of memory");
+}
+
+// constant: a factory that hands out c_constant for any type arguments.
+PlatformFn c_constant_factory(VornType**, size_t) { return c_constant; }
 
 // pick: describe when given type arguments, echo otherwise.
 PlatformFn c_pick(VornType**, size_t n_type_args) { return n_type_args ? c_describe : c_echo; }
@@ -154,22 +162,24 @@ BuiltinRegistry* own_builtins() noexcept {
 
 // ---- functions
 
-PyObject* t_c_functions(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_c_functions(PyObject* const*) noexcept {
     return capsule_dict("vorn_platform_fn", {{"echo", reinterpret_cast<void*>(c_echo)},
                                              {"fail", reinterpret_cast<void*>(c_fail)},
                                              {"describe", reinterpret_cast<void*>(c_describe)},
                                              {"add", reinterpret_cast<void*>(c_add)},
-                                             {"sleep", reinterpret_cast<void*>(c_sleep)}});
+                                             {"sleep", reinterpret_cast<void*>(c_sleep)},
+                                             {"constant", reinterpret_cast<void*>(c_constant)}});
 }
 
-PyObject* t_c_factories(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_c_factories(PyObject* const*) noexcept {
     return capsule_dict("vorn_generic_factory", {{"pick", reinterpret_cast<void*>(c_pick)},
-                                                 {"nothing", reinterpret_cast<void*>(c_nothing)}});
+                                                 {"nothing", reinterpret_cast<void*>(c_nothing)},
+                                                 {"constant", reinterpret_cast<void*>(c_constant_factory)}});
 }
 
 // add_function(registry, name, capsule, signature=None): plain without a signature,
 // typed with signature (inputs, output); registers with the runtime directly.
-PyObject* t_add_function(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_add_function(PyObject* const* a) noexcept {
     PlatformRegistry* registry = registry_arg(a[0]);
     if (!registry) return nullptr;
     auto fn = reinterpret_cast<PlatformFn>(PyCapsule_GetPointer(a[2], "vorn_platform_fn"));
@@ -200,7 +210,7 @@ PyObject* t_add_function(vorn::NativeFunction*, PyObject* const* a) noexcept {
     Py_RETURN_NONE;  // our references are released here, as a registering bridge does
 }
 
-PyObject* t_add_generic(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_add_generic(PyObject* const* a) noexcept {
     PlatformRegistry* registry = registry_arg(a[0]);
     if (!registry) return nullptr;
     auto factory = reinterpret_cast<GenericFactory>(PyCapsule_GetPointer(a[2], "vorn_generic_factory"));
@@ -211,7 +221,7 @@ PyObject* t_add_generic(vorn::NativeFunction*, PyObject* const* a) noexcept {
     Py_RETURN_NONE;
 }
 
-PyObject* t_install_recording_hooks(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_install_recording_hooks(PyObject* const* a) noexcept {
     PlatformRegistry* registry = registry_arg(a[0]);
     if (!registry) return nullptr;
     registry->pre_call = record_pre_call;
@@ -219,7 +229,7 @@ PyObject* t_install_recording_hooks(vorn::NativeFunction*, PyObject* const* a) n
     Py_RETURN_NONE;
 }
 
-PyObject* t_recorded(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_recorded(PyObject* const*) noexcept {
     std::lock_guard<std::mutex> lock(g_recording.mutex);
     Ref calls = Ref::steal(PyList_New(0));
     Ref frees = Ref::steal(PyList_New(0));
@@ -241,7 +251,7 @@ PyObject* t_recorded(vorn::NativeFunction*, PyObject* const*) noexcept {
     return Py_BuildValue("{s:O,s:O}", "pre_calls", calls.get(), "frees", frees.get());
 }
 
-PyObject* t_clear_recorded(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_clear_recorded(PyObject* const*) noexcept {
     std::lock_guard<std::mutex> lock(g_recording.mutex);
     g_recording.pre_calls.clear();
     g_recording.frees.clear();
@@ -250,14 +260,14 @@ PyObject* t_clear_recorded(vorn::NativeFunction*, PyObject* const*) noexcept {
 
 PyObject* address_or_none(void* p) noexcept { return p ? PyLong_FromVoidPtr(p) : Py_NewRef(Py_None); }
 
-PyObject* t_thread_context(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_thread_context(PyObject* const*) noexcept {
     Ref platform = Ref::steal(address_or_none(vorn_thread_platform_registry()));
     Ref builtins = Ref::steal(address_or_none(vorn_thread_builtin_registry()));
     if (!platform || !builtins) return nullptr;
     return PyTuple_Pack(2, platform.get(), builtins.get());
 }
 
-PyObject* t_counters(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_counters(PyObject* const*) noexcept {
     VornRuntimeCounters c;
     vorn_runtime_counters(&c);
     return Py_BuildValue("{s:l,s:l,s:l,s:l,s:l,s:l,s:O}", "builtin_registries_made", c.builtin_registries_made,
@@ -267,7 +277,7 @@ PyObject* t_counters(vorn::NativeFunction*, PyObject* const*) noexcept {
                          "type_of_type_ready", vorn_type_of_type_ready() ? Py_True : Py_False);
 }
 
-PyObject* t_builtin_names(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_builtin_names(PyObject* const*) noexcept {
     BuiltinRegistry* r = own_builtins();
     size_t n = vorn_builtin_count(r);
     Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
@@ -282,7 +292,7 @@ PyObject* t_builtin_names(vorn::NativeFunction*, PyObject* const*) noexcept {
 
 // call_builtin(name, args, arg_types, ret_type): converts with arg_types, calls,
 // and converts the result with ret_type.
-PyObject* t_call_builtin(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_call_builtin(PyObject* const* a) noexcept {
     const char* name = PyUnicode_Check(a[0]) ? PyUnicode_AsUTF8(a[0]) : nullptr;
     if (!name) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "name must be str");
@@ -326,7 +336,7 @@ PyObject* t_call_builtin(vorn::NativeFunction*, PyObject* const* a) noexcept {
 
 // nested_arrays(depth): [[[...]]] of that depth built in C, of type
 // Recursive L. Array<L>, as a CValue.
-PyObject* t_nested_arrays(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_nested_arrays(PyObject* const* a) noexcept {
     Py_ssize_t depth = PyLong_AsSsize_t(a[0]);
     if (depth < 0) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "depth must not be negative");
@@ -345,7 +355,7 @@ PyObject* t_nested_arrays(vorn::NativeFunction*, PyObject* const* a) noexcept {
 }
 
 // ref_cycle(): a Ref whose target is itself, of type Recursive R. Ref<R>.
-PyObject* t_ref_cycle(vorn::NativeFunction*, PyObject* const*) noexcept {
+PyObject* t_ref_cycle(PyObject* const*) noexcept {
     TypeHandle type(vorn_type_recursive("R", 1, false, vorn_type_container(VORN_REF, vorn_type_rec_ref("R", 1, false))));
     ValueHandle r(vorn_value_ref(vorn_null()));
     if (!type || !r) return PyErr_NoMemory();
@@ -354,7 +364,7 @@ PyObject* t_ref_cycle(vorn::NativeFunction*, PyObject* const*) noexcept {
 }
 
 // break_ref_cycle(cvalue): points a Ref at null, so that a cycle can be freed.
-PyObject* t_break_ref_cycle(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_break_ref_cycle(PyObject* const* a) noexcept {
     if (!is_cvalue(a[0]) || vorn_value_kind(cvalue_value(a[0])) != VORN_REF) {
         PyErr_SetString(PyExc_TypeError, "expected a CValue holding a Ref");
         return nullptr;
@@ -365,7 +375,7 @@ PyObject* t_break_ref_cycle(vorn::NativeFunction*, PyObject* const* a) noexcept 
 
 // string_from_bytes(data): a String made by the runtime from raw bytes, or None
 // when the runtime refuses them (not UTF-8).
-PyObject* t_string_from_bytes(vorn::NativeFunction*, PyObject* const* a) noexcept {
+PyObject* t_string_from_bytes(PyObject* const* a) noexcept {
     char* data;
     Py_ssize_t size;
     if (PyBytes_AsStringAndSize(a[0], &data, &size) < 0) return nullptr;
@@ -379,25 +389,62 @@ PyObject* t_string_from_bytes(vorn::NativeFunction*, PyObject* const* a) noexcep
     return make_cvalue(v, t.release());
 }
 
-#define SPEC(name, n, req, ...) \
-    vorn::FunctionSpec{#name, #name, kModule, nullptr, n, req, {__VA_ARGS__}, t_##name}
+// print_override(data): the runtime's printers return exactly these bytes until
+// print_override(None).
+PyObject* t_print_override(PyObject* const* a) noexcept {
+    if (a[0] == Py_None) {
+        vorn_testing_print_override(nullptr, 0);
+        Py_RETURN_NONE;
+    }
+    char* data;
+    Py_ssize_t size;
+    if (PyBytes_AsStringAndSize(a[0], &data, &size) < 0) return nullptr;
+    if (!vorn_testing_print_override(data, static_cast<size_t>(size))) return PyErr_NoMemory();
+    Py_RETURN_NONE;
+}
 
-const vorn::FunctionSpec kSpecs[] = {
-    SPEC(c_functions, 0, 0),
-    SPEC(c_factories, 0, 0),
-    SPEC(add_function, 4, 3, "registry", "name", "capsule", "signature"),
-    SPEC(add_generic, 3, 3, "registry", "name", "capsule"),
-    SPEC(install_recording_hooks, 1, 1, "registry"),
-    SPEC(recorded, 0, 0),
-    SPEC(clear_recorded, 0, 0),
-    SPEC(thread_context, 0, 0),
-    SPEC(counters, 0, 0),
-    SPEC(builtin_names, 0, 0),
-    SPEC(call_builtin, 4, 4, "name", "args", "arg_types", "ret_type"),
-    SPEC(nested_arrays, 1, 1, "depth"),
-    SPEC(ref_cycle, 0, 0),
-    SPEC(break_ref_cycle, 1, 1, "value"),
-    SPEC(string_from_bytes, 1, 1, "data"),
+// unprintable_type(): a CType that the type printer refuses.
+PyObject* t_unprintable_type(PyObject* const*) noexcept {
+    VornType* t = vorn_type_unprintable();
+    if (!t) return PyErr_NoMemory();
+    return make_ctype(t);
+}
+
+// setup_calls(): the runtime's start-up and registry calls, by name, in order.
+PyObject* t_setup_calls(PyObject* const*) noexcept {
+    const char* names[1024];
+    size_t total = vorn_setup_calls(names, 1024);
+    size_t n = total < 1024 ? total : 1024;
+    Ref out = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!out) return nullptr;
+    for (size_t i = 0; i < n; ++i) {
+        PyObject* s = PyUnicode_FromString(names[i]);
+        if (!s) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return out.release();
+}
+
+PyMethodDef kMethods[] = {
+    VORNC_FASTCALL("c_functions", t_c_functions, 0, 0, nullptr),
+    VORNC_FASTCALL("c_factories", t_c_factories, 0, 0, nullptr),
+    VORNC_FASTCALL("add_function", t_add_function, 3, 4, nullptr),
+    VORNC_FASTCALL("add_generic", t_add_generic, 3, 3, nullptr),
+    VORNC_FASTCALL("install_recording_hooks", t_install_recording_hooks, 1, 1, nullptr),
+    VORNC_FASTCALL("recorded", t_recorded, 0, 0, nullptr),
+    VORNC_FASTCALL("clear_recorded", t_clear_recorded, 0, 0, nullptr),
+    VORNC_FASTCALL("thread_context", t_thread_context, 0, 0, nullptr),
+    VORNC_FASTCALL("counters", t_counters, 0, 0, nullptr),
+    VORNC_FASTCALL("builtin_names", t_builtin_names, 0, 0, nullptr),
+    VORNC_FASTCALL("call_builtin", t_call_builtin, 4, 4, nullptr),
+    VORNC_FASTCALL("nested_arrays", t_nested_arrays, 1, 1, nullptr),
+    VORNC_FASTCALL("ref_cycle", t_ref_cycle, 0, 0, nullptr),
+    VORNC_FASTCALL("break_ref_cycle", t_break_ref_cycle, 1, 1, nullptr),
+    VORNC_FASTCALL("string_from_bytes", t_string_from_bytes, 1, 1, nullptr),
+    VORNC_FASTCALL("print_override", t_print_override, 1, 1, nullptr),
+    VORNC_FASTCALL("unprintable_type", t_unprintable_type, 0, 0, nullptr),
+    VORNC_FASTCALL("setup_calls", t_setup_calls, 0, 0, nullptr),
+    {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
@@ -405,10 +452,7 @@ const vorn::FunctionSpec kSpecs[] = {
 int add_testing_module(PyObject* module) noexcept {
     Ref testing = Ref::steal(PyModule_New(kModule));
     if (!testing) return -1;
-    for (const vorn::FunctionSpec& spec : kSpecs) {
-        Ref fn = vorn::make_function(spec);
-        if (!fn || PyModule_AddObjectRef(testing.get(), spec.name, fn.get()) < 0) return -1;
-    }
+    if (PyModule_AddFunctions(testing.get(), kMethods) < 0) return -1;
     return PyModule_AddObjectRef(module, "_testing", testing.get());
 }
 

@@ -1,13 +1,10 @@
 // py_type_to_c: a vorn.types type descriptor to a runtime type handle.
 #include "bridge.hpp"
-#include "common/recursion.hpp"
-#include "common/strings.hpp"
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -63,7 +60,7 @@ VornType* members(VornKind kind, PyObject* payload) noexcept {
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* member = PySequence_Fast_GET_ITEM(seq.get(), i);
-        Ref name = Ref::steal(PyObject_GetItem(member, vorn::str<"name">()));
+        Ref name = Ref::steal(PyObject_GetItem(member, str<"name">()));
         if (!name) return nullptr;
         if (!PyUnicode_Check(name.get())) {
             PyErr_Format(PyExc_TypeError, "%s member names must be str, got %.200s", vorn_kind_name(kind),
@@ -73,7 +70,7 @@ VornType* members(VornKind kind, PyObject* payload) noexcept {
         Py_ssize_t size;
         const char* s = PyUnicode_AsUTF8AndSize(name.get(), &size);
         if (!s) return nullptr;
-        TypeHandle t(item_type(member, vorn::str<"type">()));
+        TypeHandle t(item_type(member, str<"type">()));
         if (!t) return nullptr;
         try {
             names.emplace_back(s, static_cast<size_t>(size));
@@ -103,9 +100,9 @@ VornType* members(VornKind kind, PyObject* payload) noexcept {
 }
 
 VornType* recursive(PyObject* payload) noexcept {
-    Ref form = Ref::steal(PyObject_GetAttr(payload, vorn::str<"type">()));
+    Ref form = Ref::steal(PyObject_GetAttr(payload, str<"type">()));
     if (!form) return nullptr;
-    Ref body = Ref::steal(PyObject_GetAttr(payload, vorn::str<"value">()));
+    Ref body = Ref::steal(PyObject_GetAttr(payload, str<"value">()));
     if (!body) return nullptr;
     int wrapper = PyUnicode_Check(form.get()) ? PyUnicode_CompareWithASCIIString(form.get(), "wrapper") == 0 : 0;
     std::string scope;
@@ -115,16 +112,16 @@ VornType* recursive(PyObject* payload) noexcept {
         VornType* t = vorn_type_rec_ref(scope.data(), scope.size(), numeric);
         return t ? t : out_of_memory();
     }
-    Ref id = Ref::steal(PyObject_GetItem(body.get(), vorn::str<"id">()));
+    Ref id = Ref::steal(PyObject_GetItem(body.get(), str<"id">()));
     if (!id || !scope_id(id.get(), scope, numeric)) return nullptr;
-    VornType* inner = item_type(body.get(), vorn::str<"inner">());
+    VornType* inner = item_type(body.get(), str<"inner">());
     if (!inner) return nullptr;
     VornType* t = vorn_type_recursive(scope.data(), scope.size(), numeric, inner);
     return t ? t : out_of_memory();
 }
 
 VornType* function(VornKind kind, PyObject* payload) noexcept {
-    Ref inputs = Ref::steal(PyObject_GetItem(payload, vorn::str<"inputs">()));
+    Ref inputs = Ref::steal(PyObject_GetItem(payload, str<"inputs">()));
     if (!inputs) return nullptr;
     Ref seq = Ref::steal(PySequence_Fast(inputs.get(), "function inputs must be iterable"));
     if (!seq) return nullptr;
@@ -140,7 +137,7 @@ VornType* function(VornKind kind, PyObject* payload) noexcept {
         if (!t) return nullptr;
         types.push_back(std::move(t));
     }
-    TypeHandle output(item_type(payload, vorn::str<"output">()));
+    TypeHandle output(item_type(payload, str<"output">()));
     if (!output) return nullptr;
     std::vector<VornType*> raw;
     try {
@@ -154,9 +151,9 @@ VornType* function(VornKind kind, PyObject* payload) noexcept {
 }
 
 VornType* convert(PyObject* descriptor) noexcept {
-    vorn::RecursionGuard guard(" while converting a Vorn type");
+    RecursionGuard guard(" while converting a Vorn type");
     if (guard.failed()) return nullptr;
-    Ref kind_name = Ref::steal(PyObject_GetAttr(descriptor, vorn::str<"type">()));
+    Ref kind_name = Ref::steal(PyObject_GetAttr(descriptor, str<"type">()));
     if (!kind_name) {
         if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
             PyErr_Clear();
@@ -176,7 +173,7 @@ VornType* convert(PyObject* descriptor) noexcept {
         VornType* t = vorn_type_scalar(static_cast<VornKind>(kind));
         return t ? t : out_of_memory();
     }
-    Ref payload = Ref::steal(PyObject_GetAttr(descriptor, vorn::str<"value">()));
+    Ref payload = Ref::steal(PyObject_GetAttr(descriptor, str<"value">()));
     if (!payload) return nullptr;
     switch (kind) {
         case VORN_VECTOR:
@@ -190,9 +187,9 @@ VornType* convert(PyObject* descriptor) noexcept {
             return t ? t : out_of_memory();
         }
         case VORN_DICT: {
-            TypeHandle key(item_type(payload.get(), vorn::str<"key">()));
+            TypeHandle key(item_type(payload.get(), str<"key">()));
             if (!key) return nullptr;
-            VornType* value = item_type(payload.get(), vorn::str<"value">());
+            VornType* value = item_type(payload.get(), str<"value">());
             if (!value) return nullptr;
             VornType* t = vorn_type_dict(key.release(), value);
             return t ? t : out_of_memory();
@@ -221,7 +218,8 @@ VornType* py_type_to_c(PyObject* descriptor) noexcept {
         PyErr_SetString(PyExc_SystemError, "py_type_to_c called with NULL");
         return nullptr;
     }
-    return convert(descriptor);
+    // A CType stands for its own handle, so that tests can hand any runtime type on.
+    return type_from_py(descriptor);
 }
 
 VornType* type_from_py(PyObject* o) noexcept {

@@ -1,9 +1,6 @@
 // _c_type_tag_to_py_type: a runtime type handle to a vorn.types type descriptor.
 #include "bridge.hpp"
-#include "common/recursion.hpp"
-#include "common/strings.hpp"
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -38,8 +35,8 @@ PyObject* members(const VornType* t, VornKind kind) noexcept {
         Ref type = Ref::steal(child(t, i));
         if (!type) return nullptr;
         Ref member = Ref::steal(PyDict_New());
-        if (!member || PyDict_SetItem(member.get(), vorn::str<"name">(), name.get()) < 0 ||
-            PyDict_SetItem(member.get(), vorn::str<"type">(), type.get()) < 0)
+        if (!member || PyDict_SetItem(member.get(), str<"name">(), name.get()) < 0 ||
+            PyDict_SetItem(member.get(), str<"type">(), type.get()) < 0)
             return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), member.release());
     }
@@ -56,8 +53,8 @@ PyObject* recursive(const VornType* t) noexcept {
         Ref inner = Ref::steal(child(t, 0));
         if (!inner) return nullptr;
         Ref body = Ref::steal(PyDict_New());
-        if (!body || PyDict_SetItem(body.get(), vorn::str<"id">(), id.get()) < 0 ||
-            PyDict_SetItem(body.get(), vorn::str<"inner">(), inner.get()) < 0)
+        if (!body || PyDict_SetItem(body.get(), str<"id">(), id.get()) < 0 ||
+            PyDict_SetItem(body.get(), str<"inner">(), inner.get()) < 0)
             return nullptr;
         payload = Ref::steal(PyObject_CallFunction(py.recursive_payload, "sO", "wrapper", body.get()));
     }
@@ -77,8 +74,8 @@ PyObject* function(const VornType* t, VornKind kind) noexcept {
     Ref output = Ref::steal(child(t, n));
     if (!output) return nullptr;
     Ref payload = Ref::steal(PyDict_New());
-    if (!payload || PyDict_SetItem(payload.get(), vorn::str<"inputs">(), inputs.get()) < 0 ||
-        PyDict_SetItem(payload.get(), vorn::str<"output">(), output.get()) < 0)
+    if (!payload || PyDict_SetItem(payload.get(), str<"inputs">(), inputs.get()) < 0 ||
+        PyDict_SetItem(payload.get(), str<"output">(), output.get()) < 0)
         return nullptr;
     return descriptor(kind, payload.get());
 }
@@ -88,7 +85,7 @@ PyObject* convert(const VornType* t) noexcept {
         PyErr_SetString(PyExc_ValueError, "missing runtime type");
         return nullptr;
     }
-    vorn::RecursionGuard guard(" while converting a runtime type");
+    RecursionGuard guard(" while converting a runtime type");
     if (guard.failed()) return nullptr;
     VornKind kind = vorn_type_kind(t);
     switch (kind) {
@@ -106,8 +103,8 @@ PyObject* convert(const VornType* t) noexcept {
             Ref value = Ref::steal(child(t, 1));
             if (!value) return nullptr;
             Ref payload = Ref::steal(PyDict_New());
-            if (!payload || PyDict_SetItem(payload.get(), vorn::str<"key">(), key.get()) < 0 ||
-                PyDict_SetItem(payload.get(), vorn::str<"value">(), value.get()) < 0)
+            if (!payload || PyDict_SetItem(payload.get(), str<"key">(), key.get()) < 0 ||
+                PyDict_SetItem(payload.get(), str<"value">(), value.get()) < 0)
                 return nullptr;
             return descriptor(kind, payload.get());
         }

@@ -2,10 +2,7 @@
 // that the value fits the type at every level.
 #include "bridge.hpp"
 #include "member_names.hpp"
-#include "common/recursion.hpp"
-#include "common/strings.hpp"
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -36,7 +33,7 @@ public:
     VornValue* value(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         VornKind kind = vorn_type_kind(t);
         if (kind == VORN_RECURSIVE) return recursive(v, t, env);
-        if (is_cvalue(v)) return handle_of(v, t);
+        if (is_cvalue(v)) return handle_of(v, t, env);
         switch (kind) {
             case VORN_NULL:
                 if (v == Py_None) return vorn_null();
@@ -90,21 +87,29 @@ public:
 private:
     MemberNames names_;
 
-    // A CValue stands for its own handle when the handle's kind fits the type.
-    VornValue* handle_of(PyObject* v, const VornType* t) noexcept {
+    // A CValue stands for its own handle when its type is the type wanted (read
+    // through the Recursive scopes of both); one without a type, when its kind fits.
+    VornValue* handle_of(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         VornValue* h = cvalue_value(v);
+        const VornType* own = cvalue_type(v);
         VornKind want = vorn_type_kind(t);
         if (want == VORN_ASYNC_FUNCTION) want = VORN_FUNCTION;
-        if (vorn_value_kind(h) != want) {
+        bool fits = own ? same_type(own, nullptr, t, env) : vorn_value_kind(h) == want;
+        if (fits) return vorn_value_retain(h);
+        if (!own) {
             PyErr_Format(PyExc_TypeError, "CValue of kind %s does not fit type %s",
                          vorn_kind_name(vorn_value_kind(h)), vorn_kind_name(vorn_type_kind(t)));
             return nullptr;
         }
-        return vorn_value_retain(h);
+        Ref have = Ref::steal(type_text(own, nullptr));
+        Ref need = have ? Ref::steal(type_text(t, env)) : Ref();
+        if (need)
+            PyErr_Format(PyExc_TypeError, "CValue of type %U does not fit type %U", have.get(), need.get());
+        return nullptr;
     }
 
     VornValue* recursive(PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         if (vorn_type_is_rec_ref(t)) {
             const VornScope* frame = vorn_scope_find(env, t);
@@ -166,7 +171,7 @@ private:
     VornValue* blob(PyObject* v) noexcept {
         Ref data;
         if (is_instance(v, py.blob)) {
-            data = Ref::steal(PyObject_GetAttr(v, vorn::str<"data">()));
+            data = Ref::steal(PyObject_GetAttr(v, str<"data">()));
             if (!data) return nullptr;
             v = data.get();
         }
@@ -199,7 +204,7 @@ private:
     }
 
     VornValue* sequence(VornKind kind, PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         Ref seq = Ref::steal(PySequence_Fast(v, "expected an iterable"));
         if (!seq) return nullptr;
@@ -207,23 +212,25 @@ private:
         ValueHandle out(vorn_value_list(kind, static_cast<size_t>(n)));
         if (!out) return no_memory();
         if (!fill(out.get(), seq.get(), vorn_type_child(t, 0), env)) return nullptr;
+        // A Set holds each element once: later equal ones are dropped, as set() would.
+        if (kind == VORN_SET && !vorn_value_drop_repeats(out.get())) return no_memory();
         return out.release();
     }
 
     // Numbers held by numpy come back as Python objects through tolist().
     static Ref as_python_list(PyObject* data) noexcept {
         if (PyList_Check(data) || PyTuple_Check(data)) return Ref::borrow(data);
-        if (PyObject_HasAttr(data, vorn::str<"tolist">()))
-            return Ref::steal(PyObject_CallMethodNoArgs(data, vorn::str<"tolist">()));
+        if (PyObject_HasAttr(data, str<"tolist">()))
+            return Ref::steal(PyObject_CallMethodNoArgs(data, str<"tolist">()));
         return Ref::borrow(data);
     }
 
     VornValue* vector(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         Ref data;
         if (is_instance(v, py.vector)) {
-            data = Ref::steal(PyObject_GetAttr(v, vorn::str<"_data">()));
+            data = Ref::steal(PyObject_GetAttr(v, str<"_data">()));
             if (!data) return nullptr;
-        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttr(v, vorn::str<"tolist">())) {
+        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttr(v, str<"tolist">())) {
             data = Ref::borrow(v);
         } else {
             return type_error("a VornVector", VORN_VECTOR, v);
@@ -249,19 +256,19 @@ private:
 
     // A VornMatrix, a 2-D numpy array, or a list of equally long rows.
     VornValue* matrix(PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         Py_ssize_t rows = 0, cols = 0;
         Ref flat;
         if (is_instance(v, py.matrix)) {
-            if (!dimension(v, vorn::str<"rows">(), &rows) || !dimension(v, vorn::str<"cols">(), &cols)) return nullptr;
-            Ref data = Ref::steal(PyObject_GetAttr(v, vorn::str<"_data">()));
+            if (!dimension(v, str<"rows">(), &rows) || !dimension(v, str<"cols">(), &cols)) return nullptr;
+            Ref data = Ref::steal(PyObject_GetAttr(v, str<"_data">()));
             if (!data) return nullptr;
-            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(data.get(), vorn::str<"ravel">()));
+            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(data.get(), str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
-        } else if (PyObject_HasAttr(v, vorn::str<"shape">()) && PyObject_HasAttr(v, vorn::str<"ravel">())) {
-            Ref shape = Ref::steal(PyObject_GetAttr(v, vorn::str<"shape">()));
+        } else if (PyObject_HasAttr(v, str<"shape">()) && PyObject_HasAttr(v, str<"ravel">())) {
+            Ref shape = Ref::steal(PyObject_GetAttr(v, str<"shape">()));
             if (!shape) return nullptr;
             if (!PyTuple_Check(shape.get()) || PyTuple_GET_SIZE(shape.get()) != 2) {
                 PyErr_SetString(PyExc_ValueError, "a Matrix needs a 2-dimensional array");
@@ -270,7 +277,7 @@ private:
             rows = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape.get(), 0), PyExc_OverflowError);
             cols = PyNumber_AsSsize_t(PyTuple_GET_ITEM(shape.get(), 1), PyExc_OverflowError);
             if (PyErr_Occurred()) return nullptr;
-            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(v, vorn::str<"ravel">()));
+            Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(v, str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
         } else if (PyList_Check(v) || PyTuple_Check(v)) {
@@ -344,7 +351,7 @@ private:
 
     // A dict, or any mapping with items() (VornDict).
     VornValue* dict(PyObject* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         ValueHandle out;
         size_t expected = 0;
@@ -360,8 +367,8 @@ private:
                 ++expected;
             }
         } else {
-            if (!PyObject_HasAttr(v, vorn::str<"items">()) || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
-            Ref items = Ref::steal(PyObject_CallMethodNoArgs(v, vorn::str<"items">()));
+            if (!PyObject_HasAttr(v, str<"items">()) || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
+            Ref items = Ref::steal(PyObject_CallMethodNoArgs(v, str<"items">()));
             if (!items) return nullptr;
             Ref seq = Ref::steal(PySequence_Fast(items.get(), "items() must return an iterable"));
             if (!seq) return nullptr;
@@ -379,14 +386,29 @@ private:
             }
         }
         if (vorn_value_count(out.get()) != expected) return no_memory();
+        if (!unique_keys(out.get(), t, env)) return nullptr;
         return out.release();
+    }
+
+    // A Dict holds each key once: two equal keys (by Vorn equality, which can differ
+    // from Python's) would leave one value unused, so they are refused.
+    static bool unique_keys(VornValue* d, const VornType* t, const VornScope* env) noexcept {
+        ptrdiff_t repeat = vorn_value_first_repeat(d);
+        if (repeat == -1) return true;
+        if (repeat < 0) {
+            PyErr_NoMemory();
+            return false;
+        }
+        Ref key = Ref::steal(value_text(vorn_value_dict_key(d, static_cast<size_t>(repeat)), vorn_type_child(t, 0), env));
+        if (key) PyErr_Format(PyExc_ValueError, "Dict value holds the key %U more than once", key.get());
+        return false;
     }
 
     VornValue* ref(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         if (!is_instance(v, py.ref)) return type_error("a VornRef", VORN_REF, v);
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
-        Ref target = Ref::steal(PyObject_GetAttr(v, vorn::str<"value">()));
+        Ref target = Ref::steal(PyObject_GetAttr(v, str<"value">()));
         if (!target) return nullptr;
         VornValue* c = value(target.get(), vorn_type_child(t, 0), env);
         if (!c) return nullptr;
@@ -406,7 +428,7 @@ private:
     VornValue* record(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         if (!PyDict_Check(v) && !PyMapping_Check(v)) return type_error("a dict", VORN_STRUCT, v);
         if (is_textlike(v) || PyList_Check(v) || PyTuple_Check(v)) return type_error("a dict", VORN_STRUCT, v);
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
         const std::vector<Ref>* names = names_.of(t);
         if (!names) return nullptr;
@@ -457,9 +479,9 @@ private:
     VornValue* variant(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         if ((!PyDict_Check(v) && !PyMapping_Check(v)) || is_textlike(v) || PyList_Check(v) || PyTuple_Check(v))
             return type_error("a dict with \"type\" and \"value\"", VORN_VARIANT, v);
-        vorn::RecursionGuard guard(" while converting a Vorn value");
+        RecursionGuard guard(" while converting a Vorn value");
         if (guard.failed()) return nullptr;
-        Ref case_name = field(v, vorn::str<"type">());
+        Ref case_name = field(v, str<"type">());
         if (!case_name) {
             if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "Variant value has no \"type\" key");
             return nullptr;
@@ -477,7 +499,7 @@ private:
             PyErr_Format(PyExc_ValueError, "Variant type has no case %R", case_name.get());
             return nullptr;
         }
-        Ref payload = field(v, vorn::str<"value">());
+        Ref payload = field(v, str<"value">());
         if (!payload) {
             if (PyErr_Occurred()) return nullptr;
             payload = Ref::borrow(Py_None);
@@ -495,6 +517,22 @@ VornValue* py_value_to_c(PyObject* value, VornType* type) noexcept {
     if (!value || !type) {
         PyErr_SetString(PyExc_SystemError, "py_value_to_c called with NULL");
         return nullptr;
+    }
+    // Exact ints and floats of their own type need no walk.
+    VornKind kind = vorn_type_kind(type);
+    if (kind == VORN_INTEGER && PyLong_CheckExact(value)) {
+        int overflow = 0;
+        long long i = PyLong_AsLongLongAndOverflow(value, &overflow);
+        if (!overflow && !(i == -1 && PyErr_Occurred())) {
+            VornValue* out = vorn_value_int(i);
+            if (!out) PyErr_NoMemory();
+            return out;
+        }
+        if (PyErr_Occurred()) return nullptr;
+    } else if (kind == VORN_FLOAT && PyFloat_CheckExact(value)) {
+        VornValue* out = vorn_value_float(PyFloat_AS_DOUBLE(value));
+        if (!out) PyErr_NoMemory();
+        return out;
     }
     try {
         ToC convert;

@@ -2,11 +2,7 @@
 // of vorn.types.values (Struct as dict, Variant as {"type", "value"}).
 #include "bridge.hpp"
 #include "member_names.hpp"
-#include "common/compat.hpp"
-#include "common/recursion.hpp"
-#include "common/strings.hpp"
 
-using vorn::Ref;
 
 namespace vornc_bridge {
 namespace {
@@ -74,7 +70,7 @@ private:
     MemberNames names_;
 
     PyObject* recursive(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         if (vorn_type_is_rec_ref(t)) {
             const VornScope* frame = vorn_scope_find(env, t);
@@ -101,13 +97,13 @@ private:
     }
 
     PyObject* list(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         return items(v, 0, vorn_value_count(v), vorn_type_child(t, 0), env);
     }
 
     PyObject* array(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         Ref out = Ref::steal(PyObject_CallNoArgs(py.array));
         if (!out) return nullptr;
@@ -126,7 +122,7 @@ private:
 
     // VornMatrix of list rows; one without rows keeps its column count.
     PyObject* matrix(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         size_t rows, cols;
         vorn_value_matrix_shape(v, &rows, &cols);
@@ -146,13 +142,13 @@ private:
         if (!out) return nullptr;
         if (rows == 0 && cols != 0) {
             Ref width = Ref::steal(PyLong_FromSize_t(cols));
-            if (!width || PyObject_SetAttr(out.get(), vorn::str<"cols">(), width.get()) < 0) return nullptr;
+            if (!width || PyObject_SetAttr(out.get(), str<"cols">(), width.get()) < 0) return nullptr;
         }
         return out.release();
     }
 
     PyObject* dict(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         size_t n = vorn_value_count(v);
         Ref pairs = Ref::steal(PyList_New(static_cast<Py_ssize_t>(n)));
@@ -170,7 +166,7 @@ private:
     }
 
     PyObject* ref(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         ValueHandle target(vorn_value_ref_get(v));
         if (!target) {
@@ -182,7 +178,7 @@ private:
     }
 
     PyObject* record(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         const std::vector<Ref>* names = names_.of(t);
         if (!names) return nullptr;
@@ -191,7 +187,7 @@ private:
             PyErr_SetString(PyExc_ValueError, "runtime Struct has the wrong number of fields");
             return nullptr;
         }
-        Ref out = Ref::steal(vorn::compat::new_presized_dict(static_cast<Py_ssize_t>(n)));
+        Ref out = Ref::steal(PyDict_New());
         if (!out) return nullptr;
         for (size_t i = 0; i < n; ++i) {
             Ref item = Ref::steal(value(vorn_value_item(v, i), vorn_type_child(t, i), env));
@@ -201,7 +197,7 @@ private:
     }
 
     PyObject* variant(VornValue* v, const VornType* t, const VornScope* env) noexcept {
-        vorn::RecursionGuard guard(" while converting a runtime value");
+        RecursionGuard guard(" while converting a runtime value");
         if (guard.failed()) return nullptr;
         const std::vector<Ref>* names = names_.of(t);
         if (!names) return nullptr;
@@ -213,8 +209,8 @@ private:
         Ref payload = Ref::steal(value(vorn_value_variant_payload(v), vorn_type_child(t, index), env));
         if (!payload) return nullptr;
         Ref out = Ref::steal(PyDict_New());
-        if (!out || PyDict_SetItem(out.get(), vorn::str<"type">(), (*names)[index].get()) < 0 ||
-            PyDict_SetItem(out.get(), vorn::str<"value">(), payload.get()) < 0)
+        if (!out || PyDict_SetItem(out.get(), str<"type">(), (*names)[index].get()) < 0 ||
+            PyDict_SetItem(out.get(), str<"value">(), payload.get()) < 0)
             return nullptr;
         return out.release();
     }
@@ -232,6 +228,17 @@ PyObject* c_value_to_py(VornValue* value, VornType* type) noexcept {
     if (!value || !type) {
         PyErr_SetString(PyExc_SystemError, "c_value_to_py called with NULL");
         return nullptr;
+    }
+    // Scalars of their own type need no walk.
+    VornKind kind = vorn_type_kind(type);
+    if (kind == vorn_value_kind(value)) {
+        switch (kind) {
+            case VORN_INTEGER: return PyLong_FromLongLong(vorn_value_get_int(value));
+            case VORN_FLOAT: return PyFloat_FromDouble(vorn_value_get_float(value));
+            case VORN_BOOLEAN: return PyBool_FromLong(vorn_value_get_bool(value));
+            case VORN_NULL: Py_RETURN_NONE;
+            default: break;
+        }
     }
     ToPy convert;
     return convert.value(value, type, nullptr);

@@ -4,6 +4,7 @@
 #include "vorn/serialization/textcodec.hpp"
 
 #include "common/args.hpp"
+#include "vorn/runtime_handle.hpp"
 
 #include <cstdlib>
 #include <cstring>
@@ -27,18 +28,10 @@ void ensure_init() noexcept {
     initialized = true;
 }
 
-// Owns one runtime handle, or a printed buffer, until the end of the scope.
-struct TypeHold {
-    VornType* p;
-    ~TypeHold() { if (p) vorn_type_release(p); }
-};
-struct ValueHold {
-    VornValue* p;
-    ~ValueHold() { if (p) vorn_value_release(p); }
-};
-struct TextHold {
+// Owns a text printed by the runtime until the end of the scope.
+struct PrintedText {
     char* p;
-    ~TextHold() { std::free(p); }
+    ~PrintedText() { std::free(p); }
 };
 
 // The runtime's text, decoded strictly up to its first NUL.
@@ -55,12 +48,12 @@ PyObject* parse_failed(PyObject* text) noexcept {
 
 PyObject* print_value(NativeFunction*, PyObject* const* args) noexcept {
     ensure_init();
-    TypeHold type{conversions.py_type_to_c(args[0])};
-    if (!type.p) return nullptr;
-    VornValue* value = conversions.py_value_to_c(args[1], type.p);
+    TypeHandle type(conversions.py_type_to_c(args[0]));
+    if (!type) return nullptr;
+    ValueHandle value(conversions.py_value_to_c(args[1], type.get()));
     if (!value) return nullptr;
-    TextHold text{vorn_print_value(value, type.p)};
-    vorn_value_release(value);
+    PrintedText text{vorn_print_value(value.get(), type.get())};
+    value.reset();
     if (!text.p) {
         PyErr_SetString(PyExc_RuntimeError, "vorn-c vorn_print_value returned NULL");
         return nullptr;
@@ -70,10 +63,10 @@ PyObject* print_value(NativeFunction*, PyObject* const* args) noexcept {
 
 PyObject* print_type(NativeFunction*, PyObject* const* args) noexcept {
     ensure_init();
-    VornType* type = conversions.py_type_to_c(args[0]);
+    TypeHandle type(conversions.py_type_to_c(args[0]));
     if (!type) return nullptr;
-    TextHold text{vorn_print_type(type)};
-    vorn_type_release(type);
+    PrintedText text{vorn_print_type(type.get())};
+    type.reset();
     if (!text.p) {
         PyErr_SetString(PyExc_RuntimeError, "vorn-c vorn_print_type returned NULL");
         return nullptr;
@@ -88,8 +81,8 @@ PyObject* parse_value(NativeFunction*, PyObject* const* args) noexcept {
         return nullptr;
     }
     ensure_init();
-    TypeHold type{conversions.py_type_to_c(args[0])};
-    if (!type.p) return nullptr;
+    TypeHandle type(conversions.py_type_to_c(args[0]));
+    if (!type) return nullptr;
     if (text == Py_None) {
         PyErr_Format(PyExc_AttributeError, "'NoneType' object has no attribute '%.30s'", "encode");
         return nullptr;
@@ -111,9 +104,9 @@ PyObject* parse_value(NativeFunction*, PyObject* const* args) noexcept {
     // The runtime reads up to the first NUL; a text holding one would be cut there
     // and a prefix of it taken for the whole. Such a text does not parse.
     if (std::memchr(utf8, '\0', static_cast<size_t>(size))) return parse_failed(text);
-    ValueHold value{vorn_parse_value(utf8, type.p)};
-    if (!value.p) return parse_failed(text);
-    return conversions.c_value_to_py(value.p, type.p);
+    ValueHandle value(vorn_parse_value(utf8, type.get()));
+    if (!value) return parse_failed(text);
+    return conversions.c_value_to_py(value.get(), type.get());
 }
 
 }  // namespace

@@ -3,26 +3,15 @@
 #pragma once
 
 #include "common/function.hpp"
+#include "vorn/conversions.hpp"
 #include "vorn/vorn_c.h"
 
 namespace vorn::textcodec {
 
 inline constexpr const char* kModuleName = "vorn.serialization._textcodec";
 
-// The conversion functions of vorn._vornc_bridge, bound at start-up.
-using PyTypeToC = VornType* (*)(PyObject*);
-using PyValueToC = VornValue* (*)(PyObject*, VornType*);
-using CValueToPy = PyObject* (*)(VornValue*, VornType*);
-
-struct Conversions {
-    PyTypeToC py_type_to_c = nullptr;
-    PyValueToC py_value_to_c = nullptr;
-    CValueToPy c_value_to_py = nullptr;
-};
+// The conversion functions of vorn._vornc_bridge, the first three bound at start-up.
 extern Conversions conversions;
-
-// Binds the three conversion functions; 0, or -1 with an exception set.
-int bind_conversions() noexcept;
 
 // Resets the one-time runtime context record (start-up).
 void reset_runtime_context() noexcept;

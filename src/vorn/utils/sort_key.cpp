@@ -37,8 +37,8 @@ PyObject* key_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     return self;
 }
 
-const FunctionSpec init_params{"__init__", "CyVornKey.__init__", kModuleName, nullptr, 2, 2,
-                               {"value", "compare_fn"}, nullptr};
+const FunctionSpec init_params = function_spec(
+    "__init__", "CyVornKey.__init__", kModuleName, Params{2, 2, {"value", "compare_fn"}}, nullptr);
 
 int key_init(PyObject* self, PyObject* args, PyObject* kwds) noexcept {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
@@ -214,8 +214,8 @@ PyObject* key_reduce(PyObject* self, PyObject*) noexcept {
     return PyTuple_Pack(2, unpickle.get(), args.get());
 }
 
-const FunctionSpec setstate_arguments{"__setstate__", "CyVornKey.__setstate__", kModuleName, nullptr,
-                                      1, 1, {"__pyx_state"}, nullptr};
+const FunctionSpec setstate_arguments = function_spec(
+    "__setstate__", "CyVornKey.__setstate__", kModuleName, Params{1, 1, {"__pyx_state"}}, nullptr);
 
 PyObject* key_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     PyObject* state;

@@ -1,6 +1,8 @@
 /* The stand-in runtime's API beyond vorn_c.h: type and value constructors and
  * accessors for every kind, scope frames for Recursive types, live-handle counts,
- * the runtime side of platform calls, built-in calls and start-up counters.
+ * the runtime side of platform calls, built-in calls, start-up counters and log,
+ * value equality, the accounting of heap buffers across the boundary, and test
+ * fixtures.
  *
  * Ownership: every constructor takes over the references it is given (also when
  * it fails and returns NULL) and returns a new reference. Accessors return
@@ -8,7 +10,7 @@
 #ifndef VORN_C_EXT_H
 #define VORN_C_EXT_H
 
-#include "vorn_c.h"
+#include "vorn_c_runtime.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -77,6 +79,9 @@ VORN_C_API bool vorn_type_is_rec_ref(const VornType *type);
 /* Scope id of a Recursive wrapper or reference. */
 VORN_C_API const char *vorn_type_scope(const VornType *type, size_t *size, bool *numeric);
 
+/* A type the type printer refuses (a test fixture); otherwise it stands for Never. */
+VORN_C_API VornType *vorn_type_unprintable(void);
+
 /* Number of type and value handles alive (static ones not counted). */
 VORN_C_API long vorn_live_types(void);
 VORN_C_API long vorn_live_values(void);
@@ -141,6 +146,17 @@ VORN_C_API VornValue *vorn_value_variant_payload(const VornValue *value);
 VORN_C_API VornValue *vorn_value_ref_get(VornValue *ref);
 VORN_C_API void vorn_value_ref_set(VornValue *ref, VornValue *target);
 VORN_C_API void *vorn_value_function_payload(const VornValue *value, void (**release)(void *));
+
+/* Vorn equality of two values by their contents: NaN equals itself, -0.0 differs
+ * from +0.0, Sets and Dicts are equal regardless of order, Refs by their targets. */
+VORN_C_API bool vorn_values_equal(const VornValue *a, const VornValue *b);
+/* Position of the first element of a Set, or pair of a Dict, whose element or key
+ * equals an earlier one; -1 when all differ (or for other kinds), -2 when out of
+ * memory. */
+VORN_C_API ptrdiff_t vorn_value_first_repeat(const VornValue *value);
+/* Drops every element of a Set builder that equals an earlier one; false when out
+ * of memory or not a Set. */
+VORN_C_API bool vorn_value_drop_repeats(VornValue *set);
 
 /* ---- Results -------------------------------------------------------------- */
 
@@ -209,6 +225,34 @@ typedef struct VornRuntimeCounters {
 } VornRuntimeCounters;
 
 VORN_C_API void vorn_runtime_counters(VornRuntimeCounters *out);
+
+/* The names of the start-up and registry calls (builtin_registry_new,
+ * vorn_register_all_builtins, platform_registry_new, platform_registry_free,
+ * vorn_set_thread_context, vorn_type_of_type_init) in the order they ran: the first
+ * `capacity` go to `out`; returns how many ran in all. */
+VORN_C_API size_t vorn_setup_calls(const char **out, size_t capacity);
+
+/* ---- Heap buffers across the boundary -------------------------------------- */
+
+/* Buffers alive that crossed the boundary: printed texts handed to callers and not
+ * yet freed, messages of error results taken over from platform functions and not
+ * yet released (vorn_eval_result_clear), names held by registries; and how often a
+ * message was handed over while the runtime already held it. Printed texts are seen
+ * freed by modules linked with --wrap=free against this runtime (__wrap_free). */
+typedef struct VornLiveBuffers {
+    long printed_texts;
+    long error_messages;
+    long registry_names;
+    long repeated_messages;
+} VornLiveBuffers;
+
+VORN_C_API void vorn_live_buffers(VornLiveBuffers *out);
+VORN_C_API void __wrap_free(void *p);
+
+/* Test fixture: while set (bytes not NULL), vorn_print_type and vorn_print_value
+ * return a copy of exactly these `size` bytes, NUL-terminated, whatever they are
+ * given (NULL arguments still give NULL). NULL unsets it. False when out of memory. */
+VORN_C_API bool vorn_testing_print_override(const char *bytes, size_t size);
 
 #ifdef __cplusplus
 }

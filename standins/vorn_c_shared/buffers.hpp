@@ -1,0 +1,21 @@
+// Accounting of the heap buffers that cross the runtime boundary (buffers.cpp).
+#pragma once
+
+namespace vorn_rt {
+
+// Records a printed text handed to a caller, who frees it; returns it.
+char* hand_out_text(char* text) noexcept;
+
+// The printers' stand-in text when a test has set one (vorn_testing_print_override):
+// *active tells whether one is set; the copy is null only when out of memory.
+char* printed_override(bool* active) noexcept;
+
+// Notes the message of an error result that a platform function handed over.
+void take_over_message(const char* message) noexcept;
+// Frees a message of an error result (taken over or the runtime's own).
+void release_message(char* message) noexcept;
+
+// Counts names taken over by registries (+1) and freed with them (-1).
+void count_name(long delta) noexcept;
+
+}  // namespace vorn_rt
