@@ -94,11 +94,13 @@ def values(t: T.Type, allow_nan: bool = True, max_size: int = 4,
                                 min_size=rc[0], max_size=rc[0])).map(V.VornMatrix)
     if kind == "Array":
         return st.lists(of(t.value), max_size=max_size if depth > 0 else 0).map(V.VornArray)
+    # A Set holds no two elements, and a Dict no two keys, that are equal as Vorn values.
     if kind == "Set":
-        return st.lists(of(t.value), max_size=max_size).map(V.VornSet)
+        return st.lists(of(t.value), max_size=max_size,
+                        unique_by=lambda v: vorn_key(t.value, v, env)).map(V.VornSet)
     if kind == "Dict":
-        return st.lists(st.tuples(of(t.value["key"]), of(t.value["value"])),
-                        max_size=max_size).map(V.VornDict)
+        return st.lists(st.tuples(of(t.value["key"]), of(t.value["value"])), max_size=max_size,
+                        unique_by=lambda kv: vorn_key(t.value["key"], kv[0], env)).map(V.VornDict)
     if kind == "Ref":
         return of(t.value).map(V.VornRef)
     if kind == "Struct":
@@ -124,6 +126,43 @@ def values(t: T.Type, allow_nan: bool = True, max_size: int = 4,
 def typed_values(allow_nan: bool = True, **type_options) -> st.SearchStrategy:
     """Pairs (type, value)."""
     return types(**type_options).flatmap(lambda t: st.tuples(st.just(t), values(t, allow_nan)))
+
+
+def vorn_key(t, v, env):
+    """A hashable key of the value `v` of `t` (not cyclic) that two values share exactly
+    when they are equal as Vorn values: NaN equals NaN, -0.0 differs from 0.0, Sets and
+    Dicts whatever their order, Refs by their targets."""
+    kind = t.type
+    if kind == "Recursive":
+        payload = t.value
+        if payload.type == "wrapper":
+            inner = dict(env)
+            inner[payload.value["id"]] = payload.value["inner"]
+            return vorn_key(payload.value["inner"], v, inner)
+        return vorn_key(env[payload.value], v, env)
+    if kind == "Float":
+        return "nan" if math.isnan(v) else (v, math.copysign(1, v))
+    if kind == "Blob":
+        return bytes(v.data)
+    if kind == "Vector":
+        return tuple(vorn_key(t.value, x, env) for x in v._data)
+    if kind == "Matrix":
+        return (v.rows, v.cols, tuple(vorn_key(t.value, x, env) for x in v._data.ravel()))
+    if kind == "Array":
+        return tuple(vorn_key(t.value, x, env) for x in v)
+    if kind == "Set":
+        return frozenset(vorn_key(t.value, x, env) for x in v)
+    if kind == "Dict":
+        return frozenset((vorn_key(t.value["key"], k, env), vorn_key(t.value["value"], x, env))
+                         for k, x in v.items())
+    if kind == "Ref":
+        return ("ref", vorn_key(t.value, v.value, env))
+    if kind == "Struct":
+        return tuple(vorn_key(f["type"], v[f["name"]], env) for f in t.value)
+    if kind == "Variant":
+        case = next(c for c in t.value if c["name"] == v["type"])
+        return (v["type"], vorn_key(case["type"], v["value"], env))
+    return (type(v), v)
 
 
 def same(t, a, b, env=None):
