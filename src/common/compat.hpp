@@ -18,6 +18,10 @@
 #define VORN_COMPAT_PRIVATE 1  // private functions that 3.11 to 3.13 all declare
 #endif
 
+#if PY_VERSION_HEX < 0x030D0000 && !defined(VORN_COMPAT_PORTABLE)
+#define VORN_COMPAT_DICT_ENTRIES 1  // dict entries read in place (3.11 and 3.12 layout)
+#endif
+
 namespace vorn::compat {
 
 // ---- Exact ints. Every function takes an object of exactly the type int. ----
@@ -167,6 +171,100 @@ inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
 #else
     (void)n;
     return PyDict_New();
+#endif
+}
+
+// ---- Exact dicts read in place. ----
+
+#ifdef VORN_COMPAT_DICT_ENTRIES
+namespace dict_layout {  // Include/internal/pycore_dict.h of 3.11 and 3.12
+struct Keys {
+    Py_ssize_t refcnt;
+    uint8_t log2_size;
+    uint8_t log2_index_bytes;
+    uint8_t kind;  // 0: any keys; otherwise every key is an exact str
+    uint32_t version;
+    Py_ssize_t usable;
+    Py_ssize_t nentries;
+    char indices[];  // 1 << log2_index_bytes bytes, then the entries
+};
+struct GeneralEntry {
+    Py_hash_t hash;
+    PyObject* key;
+    PyObject* value;
+};
+struct StrEntry {
+    PyObject* key;
+    PyObject* value;
+};
+}  // namespace dict_layout
+#endif
+
+// Entry `i` of the exact dict `d` as stored: its key and its value (null for an entry
+// deleted or not in this dict). False when `i` is past the entries, or when entries
+// cannot be read in place on this build (then a plain lookup serves).
+inline bool dict_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** value) noexcept {
+#ifdef VORN_COMPAT_DICT_ENTRIES
+    auto* mp = reinterpret_cast<PyDictObject*>(d);
+    auto* keys = reinterpret_cast<dict_layout::Keys*>(mp->ma_keys);
+    if (i < 0 || i >= keys->nentries) return false;
+    char* entries = keys->indices + (size_t{1} << keys->log2_index_bytes);
+    if (keys->kind == 0) {
+        auto* e = reinterpret_cast<dict_layout::GeneralEntry*>(entries) + i;
+        *key = e->key;
+        *value = e->value;
+    } else {
+        auto* e = reinterpret_cast<dict_layout::StrEntry*>(entries) + i;
+        *key = e->key;
+        *value = e->value;
+    }
+    if (mp->ma_values) *value = reinterpret_cast<PyObject**>(mp->ma_values)[i];  // split table
+    return true;
+#else
+    (void)d, (void)i, (void)key, (void)value;
+    return false;
+#endif
+}
+
+// The same for a dict whose every key is an exact str (so that finding a key in it by
+// a lookup calls no user code either); false for any other dict.
+inline bool dict_str_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** value) noexcept {
+#ifdef VORN_COMPAT_DICT_ENTRIES
+    auto* keys = reinterpret_cast<dict_layout::Keys*>(reinterpret_cast<PyDictObject*>(d)->ma_keys);
+    return keys->kind != 0 && dict_entry(d, i, key, value);
+#else
+    (void)d, (void)i, (void)key, (void)value;
+    return false;
+#endif
+}
+
+// Whether every key of the exact dict `d` is an exact str, so that looking an exact
+// str up in it runs no user code (`__eq__` of a key); false when that cannot be told.
+inline bool dict_has_only_str_keys(PyObject* d) noexcept {
+#ifdef VORN_COMPAT_DICT_ENTRIES
+    return reinterpret_cast<dict_layout::Keys*>(reinterpret_cast<PyDictObject*>(d)->ma_keys)->kind != 0;
+#else
+    (void)d;
+    return false;
+#endif
+}
+
+// ---- Exact sets. ----
+
+// The elements of the exact set or frozenset `s` in iteration order, borrowed, into
+// `out` (room for `capacity`): their number, or -1 when they do not fit or cannot be
+// read in place on this build (then iterate it). Runs no user code.
+inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity) noexcept {
+#if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX < 0x030D0000
+    if (PySet_GET_SIZE(s) > capacity) return -1;
+    Py_ssize_t pos = 0, n = 0;
+    PyObject* key;
+    Py_hash_t hash;
+    while (_PySet_NextEntry(s, &pos, &key, &hash)) out[n++] = key;
+    return n;
+#else
+    (void)s, (void)out, (void)capacity;
+    return -1;
 #endif
 }
 

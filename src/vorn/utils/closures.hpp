@@ -4,6 +4,9 @@
 #pragma once
 
 #include "common/function.hpp"
+#include "vorn/utils/module_state.hpp"
+
+#include <climits>
 
 namespace vorn::sortkit {
 
@@ -18,6 +21,8 @@ enum ContextProtocol : unsigned {
     kKeepsContextPrivate = 2u,
     // A recursive forwarder: calls the function in its cell with the context it got.
     kForwardsContext = 4u,
+    // The spec is the `function` of a NativeSpec: the function has a native entry.
+    kHasNativeEntry = 8u,
 };
 
 inline unsigned protocol_of(PyObject* fn) noexcept {
@@ -28,11 +33,74 @@ inline unsigned protocol_of(PyObject* fn) noexcept {
 // a caller holding None need not make one for it.
 inline bool ignores_context(PyObject* fn) noexcept { return protocol_of(fn) & kIgnoresContext; }
 
+// ---- The native protocol between our own functions ---------------------------------------
+//
+// Besides its Python entry, each comparer and equality function has a native entry
+// that our walks call directly: the same steps, with the result as a C int instead of
+// an object to read back. For a comparer the int is the value of the int object the
+// function returns; for an equality function 1 and 0 stand for True and False. Any
+// other result (a user component's 0.5, say, passed on as it is) comes back as
+// kObjectResult with the object itself.
+
+inline constexpr int kFailed = INT_MIN;            // an exception is set
+inline constexpr int kObjectResult = INT_MIN + 1;  // `*object` holds a new reference
+
+// (self, x, y, ctx, object): `ctx` is None or a comparison context, never null.
+using NativeEntry = int (*)(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object);
+
+struct NativeSpec {
+    FunctionSpec function;  // first: a FunctionSpec* of a NativeSpec is the NativeSpec's address
+    NativeEntry entry;
+};
+
+// The native entry of `fn`, or null when it has none (not one of ours).
+inline NativeEntry native_entry_of(PyObject* fn) noexcept {
+    if (!is_native_function(fn)) return nullptr;
+    const FunctionSpec* s = reinterpret_cast<NativeFunction*>(fn)->spec;
+    return s->flags & kHasNativeEntry ? reinterpret_cast<const NativeSpec*>(s)->entry : nullptr;
+}
+
+// The Python entry over a comparer's native entry: the int result as an int object.
+template <NativeEntry E>
+PyObject* comparer_python_entry(NativeFunction* self, PyObject* const* a) noexcept {
+    PyObject* object = nullptr;
+    int r = E(self, a[0], a[1], a[2], &object);
+    if (r == kFailed) return nullptr;
+    return r == kObjectResult ? object : PyLong_FromLong(r);
+}
+
+// The Python entry over an equality function's native entry: True or False.
+template <NativeEntry E>
+PyObject* equality_python_entry(NativeFunction* self, PyObject* const* a) noexcept {
+    PyObject* object = nullptr;
+    int r = E(self, a[0], a[1], a[2], &object);
+    if (r == kFailed) return nullptr;
+    if (r == kObjectResult) return object;
+    return Py_NewRef(r ? Py_True : Py_False);
+}
+
 // Parameter lists of the returned functions: values compared, values ignored, and
 // values compared under a comparison context.
 inline constexpr Params kValueParams{3, 2, {"x", "y", "_ctx"}};
 inline constexpr Params kIgnoredParams{3, 2, {"_x", "_y", "_ctx"}};
 inline constexpr Params kContextParams{3, 2, {"x", "y", "ctx"}};
+
+// The spec of a comparer (Python results: int objects) or an equality function (True
+// or False) over its native entry E, with the given parameters and protocol flags.
+template <NativeEntry E>
+constexpr NativeSpec comparer_spec(const char* name, const char* qualname, const Params& params,
+                                   unsigned flags) {
+    return {function_spec(name, qualname, kModuleName, params, comparer_python_entry<E>,
+                          flags | kHasNativeEntry),
+            E};
+}
+template <NativeEntry E>
+constexpr NativeSpec equality_spec(const char* name, const char* qualname, const Params& params,
+                                   unsigned flags) {
+    return {function_spec(name, qualname, kModuleName, params, equality_python_entry<E>,
+                          flags | kHasNativeEntry),
+            E};
+}
 
 // ---- Closure state, by kind of function ------------------------------------------------
 //

@@ -21,15 +21,16 @@ int timestamp(PyObject* v, double* out) noexcept {
     return t ? to_double(t.get(), out) : -1;
 }
 
-PyObject* compare_datetime(NativeFunction*, PyObject* const* a) noexcept {
-    double x, y;
-    if (timestamp(a[0], &x) < 0 || timestamp(a[1], &y) < 0) return nullptr;
-    return three_way(y > x ? -1 : x > y ? 1 : 0);
+int compare_datetime(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    double a, b;
+    if (timestamp(x, &a) < 0 || timestamp(y, &b) < 0) return kFailed;
+    return b > a ? -1 : a > b ? 1 : 0;
 }
 
-PyObject* compare_blob(NativeFunction*, PyObject* const* a) noexcept {
+int compare_blob(NativeFunction*, PyObject* xv, PyObject* yv, PyObject*, PyObject**) noexcept {
+    PyObject* a[2] = {xv, yv};
     Ref x, y;
-    if (blob_pair(a, &x, &y) < 0) return nullptr;
+    if (blob_pair(a, &x, &y) < 0) return kFailed;
     Py_ssize_t lx, ly;
     if (PyBytes_CheckExact(x.get()) && PyBytes_CheckExact(y.get())) {
         // Byte by byte as unsigned values, exactly as the generic walk below orders them.
@@ -37,55 +38,48 @@ PyObject* compare_blob(NativeFunction*, PyObject* const* a) noexcept {
         ly = PyBytes_GET_SIZE(y.get());
         int c = std::memcmp(PyBytes_AS_STRING(x.get()), PyBytes_AS_STRING(y.get()),
                             static_cast<size_t>(lx < ly ? lx : ly));
-        if (c) return three_way(c < 0 ? -1 : 1);
+        if (c) return c < 0 ? -1 : 1;
     } else {
         lx = PyObject_Size(x.get());
-        if (lx < 0) return nullptr;
+        if (lx < 0) return kFailed;
         ly = PyObject_Size(y.get());
-        if (ly < 0) return nullptr;
+        if (ly < 0) return kFailed;
         for (Py_ssize_t i = 0, n = lx < ly ? lx : ly; i < n; ++i) {
             Ref xi = Ref::steal(item_at(x.get(), i));
-            if (!xi) return nullptr;
+            if (!xi) return kFailed;
             Ref yi = Ref::steal(item_at(y.get(), i));
-            if (!yi) return nullptr;
+            if (!yi) return kFailed;
             int lt = PyObject_RichCompareBool(xi.get(), yi.get(), Py_LT);
-            if (lt < 0) return nullptr;
-            if (lt) return three_way(-1);
+            if (lt < 0) return kFailed;
+            if (lt) return -1;
             int gt = PyObject_RichCompareBool(xi.get(), yi.get(), Py_GT);
-            if (gt < 0) return nullptr;
-            if (gt) return three_way(1);
+            if (gt < 0) return kFailed;
+            if (gt) return 1;
         }
     }
-    return three_way(lx < ly ? -1 : lx > ly ? 1 : 0);
+    return lx < ly ? -1 : lx > ly ? 1 : 0;
 }
 
-const FunctionSpec never_spec = function_spec(
-    "compare_never", "cy_compare_for.<locals>.compare_never", kModuleName, kIgnoredParams, never_impl, kIgnoresContext);
-const FunctionSpec null_spec = function_spec(
-    "lambda", "cy_compare_for.<locals>.<lambda>", kModuleName, kIgnoredParams, zero_impl, kIgnoresContext);
-const FunctionSpec bool_spec = function_spec(
-    "compare_bool", "cy_compare_for.<locals>.compare_bool", kModuleName, kValueParams, compare_bool_impl,
-    kIgnoresContext);
-const FunctionSpec int_spec = function_spec(
-    "compare_int", "cy_compare_for.<locals>.compare_int", kModuleName, kValueParams, compare_int_impl,
-    kIgnoresContext);
-const FunctionSpec float_spec = function_spec(
-    "compare_float", "cy_compare_for.<locals>.compare_float", kModuleName, kValueParams, compare_float_impl,
-    kIgnoresContext);
-const FunctionSpec string_spec = function_spec(
-    "compare_string", "cy_compare_for.<locals>.compare_string", kModuleName, kValueParams,
-    compare_ordered_impl, kIgnoresContext);
-const FunctionSpec datetime_spec = function_spec(
-    "compare_datetime", "cy_compare_for.<locals>.compare_datetime", kModuleName, kValueParams,
-    compare_datetime, kIgnoresContext);
-const FunctionSpec blob_spec = function_spec(
-    "compare_blob", "cy_compare_for.<locals>.compare_blob", kModuleName, kValueParams, compare_blob,
-    kIgnoresContext);
-const FunctionSpec function_leaf_spec = function_spec(
-    "lambda1", "cy_compare_for.<locals>.<lambda>", kModuleName, kIgnoredParams, zero_impl, kIgnoresContext);
-const FunctionSpec compare_recursive_spec = function_spec(
-    "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kModuleName, kContextParams,
-    forward_recursive, kForwardsContext);
+const NativeSpec never_spec = comparer_spec<never_native>(
+    "compare_never", "cy_compare_for.<locals>.compare_never", kIgnoredParams, kIgnoresContext);
+const NativeSpec null_spec =
+    comparer_spec<zero_native>("lambda", "cy_compare_for.<locals>.<lambda>", kIgnoredParams, kIgnoresContext);
+const NativeSpec bool_spec = comparer_spec<compare_bool_native>(
+    "compare_bool", "cy_compare_for.<locals>.compare_bool", kValueParams, kIgnoresContext);
+const NativeSpec int_spec = comparer_spec<compare_int_native>(
+    "compare_int", "cy_compare_for.<locals>.compare_int", kValueParams, kIgnoresContext);
+const NativeSpec float_spec = comparer_spec<compare_float_native>(
+    "compare_float", "cy_compare_for.<locals>.compare_float", kValueParams, kIgnoresContext);
+const NativeSpec string_spec = comparer_spec<compare_ordered_native>(
+    "compare_string", "cy_compare_for.<locals>.compare_string", kValueParams, kIgnoresContext);
+const NativeSpec datetime_spec = comparer_spec<compare_datetime>(
+    "compare_datetime", "cy_compare_for.<locals>.compare_datetime", kValueParams, kIgnoresContext);
+const NativeSpec blob_spec = comparer_spec<compare_blob>(
+    "compare_blob", "cy_compare_for.<locals>.compare_blob", kValueParams, kIgnoresContext);
+const NativeSpec function_leaf_spec =
+    comparer_spec<zero_native>("lambda1", "cy_compare_for.<locals>.<lambda>", kIgnoredParams, kIgnoresContext);
+const NativeSpec compare_recursive_spec = comparer_spec<forward_compare>(
+    "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kContextParams, kForwardsContext);
 
 // The descriptor `t.value`. New reference, or null.
 PyObject* payload_of(PyObject* t) noexcept { return PyObject_GetAttr(t, str<"value">()); }
@@ -94,18 +88,18 @@ PyObject* payload_of(PyObject* t) noexcept { return PyObject_GetAttr(t, str<"val
 PyObject* build_composite(Kind kind, PyObject* t, PyObject* type_ctx) noexcept {
     const FunctionSpec* over_payload = nullptr;  // built over the comparer of t.value
     switch (kind) {
-        case Kind::Vector: over_payload = &compare_vector_spec; break;
-        case Kind::Matrix: over_payload = &compare_matrix_spec; break;
-        case Kind::Array: over_payload = &compare_array_spec; break;
+        case Kind::Vector: over_payload = &compare_vector_spec.function; break;
+        case Kind::Matrix: over_payload = &compare_matrix_spec.function; break;
+        case Kind::Array: over_payload = &compare_array_spec.function; break;
         case Kind::Ref:
             if (import_value_classes({"VornRef"}) < 0) return nullptr;
-            over_payload = &compare_ref_spec;
+            over_payload = &compare_ref_spec.function;
             break;
         case Kind::Set: return build_set(t, type_ctx);
         case Kind::Dict: return build_dict(t, type_ctx);
-        case Kind::Struct: return build_struct_function(kCompareBuilder, t, type_ctx, compare_struct_spec);
+        case Kind::Struct: return build_struct_function(kCompareBuilder, t, type_ctx, compare_struct_spec.function);
         case Kind::Variant:
-            return build_variant_function(kCompareBuilder, t, type_ctx, compare_variant_spec, NameRead::AfterBuild);
+            return build_variant_function(kCompareBuilder, t, type_ctx, compare_variant_spec.function, NameRead::AfterBuild);
         default: return raise_unknown_type(t);
     }
     Ref component_type = Ref::steal(payload_of(t));
@@ -130,14 +124,14 @@ PyObject* cy_compare_for_impl(NativeFunction*, PyObject* const* args) noexcept {
     Kind kind;
     if (classify(type_val, Kind::AsyncFunction, &kind) < 0) return nullptr;
     switch (kind) {
-        case Kind::Never: return make_function(never_spec).release();
-        case Kind::Null: return make_function(null_spec).release();
-        case Kind::Boolean: return make_function(bool_spec).release();
-        case Kind::Integer: return make_function(int_spec).release();
-        case Kind::Float: return make_function(float_spec).release();
-        case Kind::String: return make_function(string_spec).release();
-        case Kind::DateTime: return make_function(datetime_spec).release();
-        case Kind::Blob: return make_function(blob_spec).release();
+        case Kind::Never: return make_function(never_spec.function).release();
+        case Kind::Null: return make_function(null_spec.function).release();
+        case Kind::Boolean: return make_function(bool_spec.function).release();
+        case Kind::Integer: return make_function(int_spec.function).release();
+        case Kind::Float: return make_function(float_spec.function).release();
+        case Kind::String: return make_function(string_spec.function).release();
+        case Kind::DateTime: return make_function(datetime_spec.function).release();
+        case Kind::Blob: return make_function(blob_spec.function).release();
         case Kind::Vector:
         case Kind::Matrix:
         case Kind::Array:
@@ -147,9 +141,9 @@ PyObject* cy_compare_for_impl(NativeFunction*, PyObject* const* args) noexcept {
         case Kind::Struct:
         case Kind::Variant: return build_composite(kind, type_val, type_ctx);
         case Kind::Recursive:
-            return build_recursive(type_val, type_ctx, RecursiveBuilder{kCompareBuilder, &compare_recursive_spec});
+            return build_recursive(type_val, type_ctx, RecursiveBuilder{kCompareBuilder, &compare_recursive_spec.function});
         case Kind::Function:
-        case Kind::AsyncFunction: return make_function(function_leaf_spec).release();
+        case Kind::AsyncFunction: return make_function(function_leaf_spec.function).release();
         case Kind::Unknown: break;
     }
     return raise_unknown_type(type_val);
@@ -164,13 +158,22 @@ const FunctionSpec cy_compare_for_spec = function_spec(
 // ---- Reading comparers and their results ------------------------------------------------
 
 ScalarOrder scalar_order(PyObject* comparer) noexcept {
-    if (!is_native_function(comparer)) return ScalarOrder::None;
-    const FunctionSpec* s = reinterpret_cast<NativeFunction*>(comparer)->spec;
-    if (s->impl == compare_int_impl) return ScalarOrder::Int64;
-    if (s->impl == compare_float_impl) return ScalarOrder::Double;
-    // cy_compare_string checks for exact strs, which is all a key mirrors.
-    if (s->impl == compare_ordered_impl || s == &cy_compare_string_spec) return ScalarOrder::String;
-    return ScalarOrder::None;
+    switch (leaf_of(comparer, 2)) {
+        case Leaf::OrderInt: return ScalarOrder::Int64;
+        case Leaf::OrderDouble: return ScalarOrder::Double;
+        case Leaf::OrderString: return ScalarOrder::String;
+        default: return ScalarOrder::None;
+    }
+}
+
+int object_result_of_call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                          PyObject** object) noexcept {
+    int r = compare_component(fn, x, y, ctx, fresh, object);
+    if (r != kObjectResult) return r;
+    int nonzero = object_result(*object);
+    if (nonzero > 0) return kObjectResult;
+    Py_CLEAR(*object);
+    return nonzero < 0 ? kFailed : 0;
 }
 
 int object_result(PyObject* r) noexcept {

@@ -4,14 +4,15 @@
 
 #include "common/compat.hpp"
 #include "vorn/utils/sortkit.hpp"
+#include "vorn/utils/walk.hpp"
 
 namespace vorn::sortkit {
 
 // The composite comparers, each defined in the file of its kind: over one
 // component (Vector, Matrix, Array, Ref), the field list (Struct), the case table
 // (Variant).
-extern const FunctionSpec compare_vector_spec, compare_matrix_spec, compare_array_spec;  // compare_sequences.cpp
-extern const FunctionSpec compare_ref_spec, compare_struct_spec, compare_variant_spec;   // compare_records.cpp
+extern const NativeSpec compare_vector_spec, compare_matrix_spec, compare_array_spec;  // compare_sequences.cpp
+extern const NativeSpec compare_ref_spec, compare_struct_spec, compare_variant_spec;   // compare_records.cpp
 
 // The Set and Dict comparers of descriptor `t`, built with the type context
 // `type_ctx` (compare_collections.cpp). New reference, or null.
@@ -49,5 +50,33 @@ int object_result(PyObject* r) noexcept;
 // comparers (built or module-level): what a key may mirror natively.
 enum class ScalarOrder { None, Int64, Double, String };
 ScalarOrder scalar_order(PyObject* comparer) noexcept;
+
+// A component comparer's result through the native protocol (`r` and, for
+// kObjectResult, `object`, taken over) read as its integer result (32 bits; an int
+// as it is, anything else through __int__). 0 with `*out` set, or -1.
+inline int integer_result_of(int r, PyObject* object, int32_t* out) noexcept {
+    if (r == kFailed) return -1;
+    if (r != kObjectResult) {
+        *out = r;
+        return 0;
+    }
+    Ref owned = Ref::steal(object);
+    return integer_result(owned.get(), out);
+}
+
+// The integer result of the component call fn(x, y, ctx) (see compare_component): 0
+// with `*out` set, or -1 with an exception set.
+inline int integer_result_of_call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                                  int32_t* out) noexcept {
+    PyObject* object = nullptr;
+    int r = compare_component(fn, x, y, ctx, fresh, &object);
+    return integer_result_of(r, object, out);
+}
+
+// The object result of the component call fn(x, y, ctx): kFailed, 0 when the result
+// is zero, otherwise the result as a comparer's native result (an int, or
+// kObjectResult with `*object` the result object itself).
+int object_result_of_call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                          PyObject** object) noexcept;
 
 }  // namespace vorn::sortkit

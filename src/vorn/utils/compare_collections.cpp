@@ -1,9 +1,15 @@
 // The Set comparer (both sides sorted by the element key class, then walked in step)
 // and the Dict comparer (entries paired by iteration order).
+#include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
 #include "vorn/utils/value_access.hpp"
 #include "vorn/utils/walk.hpp"
+#include "vorn/utils/sort_key.hpp"
+
+#include <algorithm>
+#include <new>
+#include <vector>
 
 namespace vorn::sortkit {
 namespace {
@@ -12,38 +18,137 @@ constexpr const char* kWhere = " while comparing values";
 
 // ---- Set (component: the element comparer; the element key class) ---------------------
 
-// sorted(values, key=key_class). New reference, or null.
-PyObject* sorted_by(PyObject* values, PyObject* key_class) noexcept {
-    static PyObject* kwnames = nullptr;
-    if (!kwnames && !(kwnames = PyTuple_Pack(1, str<"key">()))) return nullptr;
-    PyObject* args[2] = {values, key_class};
-    return PyObject_Vectorcall(builtins.sorted, args, 1, kwnames);
+// Sorts `items` by the scalar order `leaf`, natively, when every one is an exact
+// built-in that the order reads without user code (ints within 64 bits, floats, strs):
+// the order that sorting them by our key class gives, since both sorts are stable and
+// the keys order exactly so. True when sorted; false (nothing moved) otherwise.
+bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        int sign;
+        if (!inline_order(leaf, items[i], items[i], &sign)) return false;
+    }
+    // Insertion sort: stable, and what the few elements of a Set value want. Larger
+    // ones use the merge sort of the library, stable too.
+    auto less = [leaf](PyObject* a, PyObject* b) noexcept {
+        int sign = 0;
+        inline_order(leaf, a, b, &sign);
+        return sign < 0;
+    };
+    if (n > 32) {
+        try {
+            std::stable_sort(items, items + n, less);
+            return true;
+        } catch (const std::bad_alloc&) {
+            // stable_sort works without a buffer too; it only ever asks for one.
+        }
+    }
+    for (Py_ssize_t i = 1; i < n; ++i) {
+        PyObject* v = items[i];
+        Py_ssize_t j = i;
+        for (; j > 0 && less(v, items[j - 1]); --j) items[j] = items[j - 1];
+        items[j] = v;
+    }
+    return true;
 }
 
-PyObject* compare_set(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) return three_way(0);
+// The values of `n` exact ints within 64 bits, into `out`; false when one is not such.
+bool int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!PyLong_CheckExact(items[i]) || !compat::int64_value(items[i], &out[i])) return false;
+    }
+    return true;
+}
+
+// list.sort(key=key_class) of our own list `values`: the second step of sorted().
+int sort_by_key(PyObject* values, PyObject* keys) noexcept {
+    static PyObject* kwnames = nullptr;
+    if (!kwnames && !(kwnames = PyTuple_Pack(1, str<"key">()))) return -1;
+    Ref sort = Ref::steal(PyObject_GetAttr(values, str<"sort">()));
+    if (!sort) return -1;
+    PyObject* args[1] = {keys};
+    Ref r = Ref::steal(PyObject_Vectorcall(sort.get(), args, 0, kwnames));
+    return r ? 0 : -1;
+}
+
+// The leaf order by which a Set's elements may be sorted natively: the element
+// comparer's and the key class's comparer's, when both are the same scalar order of
+// ours and the key class still makes its keys with our own constructor.
+Leaf native_set_order(PyObject* elem, PyObject* keys) noexcept {
+    const Leaf leaf = leaf_of(elem, 3);
+    if (leaf == Leaf::None || !PyType_Check(keys)) return Leaf::None;
+    PyObject* compare = key_class_comparer(reinterpret_cast<PyTypeObject*>(keys));
+    return compare && leaf_of(compare, 2) == leaf ? leaf : Leaf::None;
+}
+
+int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    if (x == y) return 0;
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* elem = component(self);
     PyObject* keys = elem ? key_class(self) : nullptr;
-    if (!keys) return nullptr;
-    Ref xs = Ref::steal(sorted_by(x, keys));
-    if (!xs) return nullptr;
-    Ref ys = Ref::steal(sorted_by(y, keys));
-    if (!ys) return nullptr;
+    if (!keys) return kFailed;
+    const Leaf leaf = native_set_order(elem, keys);
+    if (leaf != Leaf::None && PyAnySet_CheckExact(x) && PyAnySet_CheckExact(y)) {
+        // Exact sets are listed without user code: their elements are read in place,
+        // and, when all are scalars the leaf orders, sorted and compared here.
+        PyObject* xe[16];
+        PyObject* ye[16];
+        const Py_ssize_t nx = compat::set_elements(x, xe, 16), ny = compat::set_elements(y, ye, 16);
+        if (leaf == Leaf::OrderInt && nx >= 0 && ny >= 0) {
+            // Ints within 64 bits: their values sorted stand for them (equal ints are
+            // equal values, so stability does not show).
+            int64_t xv[16], yv[16];
+            if (int_values(xe, nx, xv) && int_values(ye, ny, yv)) {
+                std::sort(xv, xv + nx);
+                std::sort(yv, yv + ny);
+                for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
+                    if (xv[i] != yv[i]) return xv[i] < yv[i] ? -1 : 1;
+                }
+                return nx < ny ? -1 : nx > ny ? 1 : 0;
+            }
+        } else if (nx >= 0 && ny >= 0 && sort_scalars(leaf, xe, nx) && sort_scalars(leaf, ye, ny)) {
+            for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
+                int sign = 0;
+                inline_order(leaf, xe[i], ye[i], &sign);
+                if (sign) return sign;
+            }
+            return nx < ny ? -1 : nx > ny ? 1 : 0;
+        }
+    }
+    // sorted(x, key=keys), then the same for y: each collects its elements as list(x)
+    // would (so a user __iter__ or __len__ sees the very same calls), then sorts them.
+    Ref xs = Ref::steal(PySequence_List(x));
+    if (!xs) return kFailed;
+    PyObject** xi = reinterpret_cast<PyListObject*>(xs.get())->ob_item;
+    bool native = leaf != Leaf::None && sort_scalars(leaf, xi, PyList_GET_SIZE(xs.get()));
+    // Sorting x natively has only reordered our own list, as keys would have.
+    if (!native && sort_by_key(xs.get(), keys) < 0) return kFailed;
+    Ref ys = Ref::steal(PySequence_List(y));
+    if (!ys) return kFailed;
+    PyObject** yi = reinterpret_cast<PyListObject*>(ys.get())->ob_item;
+    if (!(native && sort_scalars(leaf, yi, PyList_GET_SIZE(ys.get())))) {
+        native = false;
+        if (sort_by_key(ys.get(), keys) < 0) return kFailed;
+    }
+    if (native) {
+        // Both sorted natively: the element comparer is the same leaf, run inline.
+        const Py_ssize_t nx = PyList_GET_SIZE(xs.get()), ny = PyList_GET_SIZE(ys.get());
+        for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
+            int sign = 0;
+            inline_order(leaf, xi[i], yi[i], &sign);
+            if (sign) return sign;
+        }
+        return nx < ny ? -1 : nx > ny ? 1 : 0;
+    }
     // Both lists are ours alone; an element is held while it is compared all the same,
     // and is fresh to a context, which outlives the lists.
     for (Py_ssize_t i = 0;; ++i) {
-        if (i >= PyList_GET_SIZE(xs.get())) return three_way(i < PyList_GET_SIZE(ys.get()) ? -1 : 0);
-        if (i >= PyList_GET_SIZE(ys.get())) return three_way(1);
-        Ref xi = Ref::borrow(PyList_GET_ITEM(xs.get(), i));
-        Ref yi = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
-        Ref r = Ref::steal(call_component(elem, xi.get(), yi.get(), ctx, true));
-        if (!r) return nullptr;
-        int nonzero = object_result(r.get());
-        if (nonzero < 0) return nullptr;
-        if (nonzero) return r.release();
+        if (i >= PyList_GET_SIZE(xs.get())) return i < PyList_GET_SIZE(ys.get()) ? -1 : 0;
+        if (i >= PyList_GET_SIZE(ys.get())) return 1;
+        Ref xe = Ref::borrow(PyList_GET_ITEM(xs.get(), i));
+        Ref ye = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
+        int r = object_result_of_call(elem, xe.get(), ye.get(), ctx, true, object);
+        if (r) return r;
     }
 }
 
@@ -93,59 +198,117 @@ PyObject* iterate_items(PyObject* mapping) noexcept {
     return items ? PyObject_GetIter(items.get()) : nullptr;
 }
 
-PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) return three_way(0);
+// iter(d.items()) of an exact dict, stepped in C: what the interpreter's item iterator
+// does at each step (the same "changed size" and "keys changed" errors, at the same
+// step), without a tuple per item.
+struct DictItems {
+    PyObject* d;
+    Py_ssize_t pos = 0, used, left;
+    bool done = false;
+
+    explicit DictItems(PyObject* dict) noexcept : d(dict), used(PyDict_GET_SIZE(dict)), left(used) {}
+
+    // 1 with the next key and value (borrowed), 0 at the end, -1 with an exception.
+    int next(PyObject** key, PyObject** value) noexcept {
+        if (done) return 0;
+        if (used != PyDict_GET_SIZE(d)) {
+            PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+            return -1;
+        }
+        if (!PyDict_Next(d, &pos, key, value)) {
+            done = true;
+            return 0;
+        }
+        if (left == 0) {
+            PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
+            done = true;
+            return -1;
+        }
+        --left;
+        return 1;
+    }
+};
+
+// One entry pair of a Dict comparison: the object result of the key comparer (with a
+// fresh context), then that of the value comparer. kFailed, 0 to go on, or the
+// comparer's native result to return.
+int compare_entries(PyObject* key_cmp, PyObject* value_cmp, Leaf key_leaf, Leaf value_leaf, PyObject* xk,
+                    PyObject* xv, PyObject* yk, PyObject* yv, PyObject* ctx, bool fresh, PyObject** object) noexcept {
+    int sign;
+    if (inline_order(key_leaf, xk, yk, &sign)) {
+        if (sign) return sign;
+    } else if (int r = object_result_of_call(key_cmp, xk, yk, Py_None, false, object)) {
+        return r;
+    }
+    if (inline_order(value_leaf, xv, yv, &sign)) return sign;
+    return object_result_of_call(value_cmp, xv, yv, ctx, fresh, object);
+}
+
+int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    if (x == y) return 0;
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* key_cmp = key_comparer(self);
     PyObject* value_cmp = key_cmp ? component(self) : nullptr;
-    if (!value_cmp) return nullptr;
+    if (!value_cmp) return kFailed;
     Ref own_ctx;
     // Keys always get a fresh context; values that ignore it make one pointless.
     int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(value_cmp));
-    if (seen) return seen < 0 ? nullptr : three_way(0);
+    if (seen) return seen < 0 ? kFailed : 0;
+    const Leaf key_leaf = leaf_of(key_cmp, 3), value_leaf = leaf_of(value_cmp, 3);
+    if (PyDict_CheckExact(x) && PyDict_CheckExact(y)) {
+        // x.items() and y.items() of exact dicts run no user code: walked in C. Keys and
+        // values are held while a comparer that may run code is called.
+        DictItems xi(x), yi(y);
+        for (;;) {
+            PyObject *xk, *xv, *yk, *yv;
+            int more = xi.next(&xk, &xv);
+            if (more < 0) return kFailed;
+            if (!more) {
+                more = yi.next(&yk, &yv);
+                return more < 0 ? kFailed : more ? -1 : 0;
+            }
+            Ref held[2] = {Ref::borrow(xk), Ref::borrow(xv)};
+            more = yi.next(&yk, &yv);
+            if (more <= 0) return more < 0 ? kFailed : 1;
+            Ref yheld[2] = {Ref::borrow(yk), Ref::borrow(yv)};
+            if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk, xv, yk, yv, ctx, false, object))
+                return r;
+        }
+    }
     Ref xi = Ref::steal(iterate_items(x));
-    if (!xi) return nullptr;
+    if (!xi) return kFailed;
     Ref yi = Ref::steal(iterate_items(y));
-    if (!yi) return nullptr;
-    // items() of anything but a dict may make the values it yields.
-    const bool fresh = !PyDict_CheckExact(x) || !PyDict_CheckExact(y);
+    if (!yi) return kFailed;
     for (;;) {
         Ref xe = Ref::steal(PyIter_Next(xi.get()));
         if (!xe) {
-            if (PyErr_Occurred()) return nullptr;
+            if (PyErr_Occurred()) return kFailed;
             Ref ye = Ref::steal(PyIter_Next(yi.get()));
-            if (!ye && PyErr_Occurred()) return nullptr;
-            return three_way(ye ? -1 : 0);
+            if (!ye && PyErr_Occurred()) return kFailed;
+            return ye ? -1 : 0;
         }
         Ref ye = Ref::steal(PyIter_Next(yi.get()));
-        if (!ye) return PyErr_Occurred() ? nullptr : three_way(1);
+        if (!ye) return PyErr_Occurred() ? kFailed : 1;
         Ref xk, xv, yk, yv;
-        if (unpack_pair(xe.get(), xk, xv) < 0 || unpack_pair(ye.get(), yk, yv) < 0) return nullptr;
-        Ref r = Ref::steal(call3(key_cmp, xk.get(), yk.get(), Py_None));
-        if (!r) return nullptr;
-        int nonzero = object_result(r.get());
-        if (nonzero) return nonzero < 0 ? nullptr : r.release();
-        r = Ref::steal(call_component(value_cmp, xv.get(), yv.get(), ctx, fresh));
-        if (!r) return nullptr;
-        nonzero = object_result(r.get());
-        if (nonzero) return nonzero < 0 ? nullptr : r.release();
+        if (unpack_pair(xe.get(), xk, xv) < 0 || unpack_pair(ye.get(), yk, yv) < 0) return kFailed;
+        // items() of anything but a dict may make the values it yields.
+        if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk.get(), xv.get(), yk.get(),
+                                    yv.get(), ctx, true, object))
+            return r;
     }
 }
 
-const FunctionSpec set_spec = function_spec(
-    "compare_set", "cy_compare_for.<locals>.compare_set", kModuleName, kContextParams, compare_set,
-    kKeepsContextPrivate);
-const FunctionSpec dict_spec = function_spec(
-    "compare_dict", "cy_compare_for.<locals>.compare_dict", kModuleName, kContextParams, compare_dict,
-    kKeepsContextPrivate);
+const NativeSpec set_spec = comparer_spec<compare_set>(
+    "compare_set", "cy_compare_for.<locals>.compare_set", kContextParams, kKeepsContextPrivate);
+const NativeSpec dict_spec = comparer_spec<compare_dict>(
+    "compare_dict", "cy_compare_for.<locals>.compare_dict", kContextParams, kKeepsContextPrivate);
 
 }  // namespace
 
 PyObject* build_set(PyObject* t, PyObject* type_ctx) noexcept {
     Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    Ref comparer = Ref::steal(build_over_component(kCompareBuilder, element_type.get(), type_ctx, set_spec));
+    Ref comparer = Ref::steal(build_over_component(kCompareBuilder, element_type.get(), type_ctx, set_spec.function));
     if (!comparer) return nullptr;
     // The key class builds its own comparer for the element type, without type_ctx.
     Ref make_key = Ref::steal(global(str<"cy_make_vorn_key">()));
@@ -164,7 +327,7 @@ PyObject* build_dict(PyObject* t, PyObject* type_ctx) noexcept {
     Ref key_cmp = Ref::steal(build_nested(kCompareBuilder, key_type_val.get(), type_ctx));
     if (!key_cmp) return nullptr;
     Ref value_type_val = Ref::steal(subscript(payload.get(), str<"value">()));
-    return build_over_component(kCompareBuilder, value_type_val.get(), type_ctx, dict_spec, {key_cmp.get()});
+    return build_over_component(kCompareBuilder, value_type_val.get(), type_ctx, dict_spec.function, {key_cmp.get()});
 }
 
 }  // namespace vorn::sortkit

@@ -13,89 +13,160 @@ constexpr const char* kWhere = " while comparing values";
 
 // ---- Ref (component: the referenced type's comparer) ----------------------------------
 
-PyObject* compare_ref(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) return three_way(0);
+int compare_ref(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    if (x == y) return 0;
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* target = component(self);
-    if (!target) return nullptr;
+    if (!target) return kFailed;
     Ref own_ctx;
     int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(target));
-    if (seen) return seen < 0 ? nullptr : three_way(0);
+    if (seen) return seen < 0 ? kFailed : 0;
     Ref xv = Ref::steal(PyObject_GetAttr(x, str<"value">()));
-    if (!xv) return nullptr;
+    if (!xv) return kFailed;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
-    if (!yv) return nullptr;
-    return call_component(target, xv.get(), yv.get(), ctx, true);
+    if (!yv) return kFailed;
+    return compare_component(target, xv.get(), yv.get(), ctx, true, object);
 }
 
 // ---- Struct (the field list: (name, comparer) pairs in field order) ----------------------
 
-PyObject* compare_struct(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
-    Ref fields = Ref::steal(fields_of(self));
-    if (!fields) return nullptr;
-    const bool fresh = subscription_is_fresh(x, y);
-    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(fields.get()); i < n; ++i) {
-        PyObject* field = PyTuple_GET_ITEM(fields.get(), i);
-        PyObject* name = PyTuple_GET_ITEM(field, 0);
-        Ref xv = Ref::steal(subscript(x, name));
-        if (!xv) return nullptr;
-        Ref yv = Ref::steal(subscript(y, name));
-        if (!yv) return nullptr;
-        Ref r = Ref::steal(call_component(PyTuple_GET_ITEM(field, 1), xv.get(), yv.get(), ctx, fresh));
-        if (!r) return nullptr;
-        int32_t c;
-        if (integer_result(r.get(), &c) < 0) return nullptr;
-        if (c) return PyLong_FromLong(c);
+// The integer result of the field comparer on x[name] and y[name]. When both values
+// are exact dicts their fields are read in place (dict_field), and a field whose
+// comparer is one of our scalar orders is compared inline on exact ints, floats and
+// strs: neither step runs user code, so what user code could see is unchanged.
+int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx, int32_t* out) noexcept {
+    Ref xv, yv;
+    if (dicts) {
+        PyObject* a = dict_field(x, f);
+        if (!a) return -1;
+        PyObject* b = dict_field(y, f);
+        if (!b) return -1;
+        int sign;
+        if (inline_order(f.leaf, a, b, &sign)) {
+            *out = sign;
+            return 0;
+        }
+        // Held for the call, which may run code that changes the dicts.
+        xv = Ref::borrow(a);
+        yv = Ref::borrow(b);
+    } else {
+        xv = Ref::steal(subscript(x, f.name));
+        if (!xv) return -1;
+        yv = Ref::steal(subscript(y, f.name));
+        if (!yv) return -1;
+        int sign;
+        if (inline_order(f.leaf, xv.get(), yv.get(), &sign)) {
+            *out = sign;
+            return 0;
+        }
     }
-    return three_way(0);
+    return integer_result_of_call(f.fn, xv.get(), yv.get(), ctx, !dicts, out);
+}
+
+int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
+    CompositeCall guard(kWhere);
+    if (guard.failed()) return kFailed;
+    Ref holder;
+    FieldTable* table = fields_of(self, holder);
+    if (!table) return kFailed;
+    // Held: a field comparer may run code that reaches the table (the collector).
+    Ref held = Ref::borrow(reinterpret_cast<PyObject*>(table));
+    const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
+    for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
+        int32_t c;
+        if (compare_field(table->fields[i], x, y, dicts, ctx, &c) < 0) return kFailed;
+        if (c) return c;
+    }
+    return 0;
 }
 
 // ---- Variant (the case table: dict from case name to comparer) -------------------------
 
-PyObject* compare_variant(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
+// `d[key]` for a value: exact dicts read directly. Borrowed from `holder` or the dict,
+// or null with an exception set.
+PyObject* read_item(PyObject* d, PyObject* key, Ref& holder) noexcept {
+    if (PyDict_CheckExact(d)) {
+        PyObject* v = PyDict_GetItemWithError(d, key);
+        if (!v && !PyErr_Occurred()) compat::set_key_error(key);
+        return v;
+    }
+    holder = Ref::steal(PyObject_GetItem(d, key));
+    return holder.get();
+}
+
+// Orders the tags: -1, 0 or 1, or kFailed. Two exact strs are ordered as `<` then `>`
+// would order them, without calling either (str comparison runs no user code).
+int order_tags(PyObject* xt, PyObject* yt) noexcept {
+    int sign;
+    if (inline_order(Leaf::OrderString, xt, yt, &sign)) return sign;
+    int lt = PyObject_RichCompareBool(xt, yt, Py_LT);
+    if (lt < 0) return kFailed;
+    if (lt) return -1;
+    int gt = PyObject_RichCompareBool(xt, yt, Py_GT);
+    if (gt < 0) return kFailed;
+    return gt ? 1 : 0;
+}
+
+// The keys a Variant value is read by, with the entries where they were found last
+// (hints only, checked on every read: shared by all Variant comparers).
+Field variant_tag{nullptr, nullptr, nullptr, 0, Leaf::None};
+Field variant_payload{nullptr, nullptr, nullptr, 0, Leaf::None};
+Py_ssize_t case_slot = 0;
+
+// `d[field.name]` of a value: exact dicts read in place (dict_field). Borrowed from
+// `holder` or the dict, or null with an exception set.
+PyObject* read_value_item(PyObject* d, Field& field, PyObject* name, Ref& holder) noexcept {
+    if (PyDict_CheckExact(d)) {
+        field.name = field.key = name;  // interned (str<>), alive for the process
+        return dict_field(d, field);
+    }
+    return read_item(d, name, holder);
+}
+
+int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
-    Ref xt = Ref::steal(subscript(x, str<"type">()));
-    if (!xt) return nullptr;
-    Ref yt = Ref::steal(subscript(y, str<"type">()));
-    if (!yt) return nullptr;
-    int lt = PyObject_RichCompareBool(xt.get(), yt.get(), Py_LT);
-    if (lt < 0) return nullptr;
-    if (lt) return three_way(-1);
-    int gt = PyObject_RichCompareBool(xt.get(), yt.get(), Py_GT);
-    if (gt < 0) return nullptr;
-    if (gt) return three_way(1);
+    if (guard.failed()) return kFailed;
+    Ref xh, yh;
+    PyObject* xt = read_value_item(x, variant_tag, str<"type">(), xh);
+    if (!xt) return kFailed;
+    Ref xt_held = Ref::borrow(xt);  // the reads below may run code that changes x
+    PyObject* yt = read_value_item(y, variant_tag, str<"type">(), yh);
+    if (!yt) return kFailed;
+    Ref yt_held = Ref::borrow(yt);
+    int order = order_tags(xt, yt);
+    if (order) return order;
     // Held for the call: the table is reachable from Python (gc.get_referents).
     PyObject* cases = case_table(self);
-    if (!cases) return nullptr;
-    Ref comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt.get()));
-    if (!comparer) {
-        if (!PyErr_Occurred()) compat::set_key_error(xt.get());
-        return nullptr;
+    if (!cases) return kFailed;
+    Ref comparer;
+    if (PyUnicode_CheckExact(xt)) {
+        // An exact str tag: found by the entry it was found in last, as dict_field does.
+        Field case_field{xt, nullptr, xt, case_slot, Leaf::None};
+        comparer = Ref::borrow(dict_field(cases, case_field));
+        case_slot = case_field.slot;
+    } else {
+        comparer = Ref::borrow(PyDict_GetItemWithError(cases, xt));
+        if (!comparer && !PyErr_Occurred()) compat::set_key_error(xt);
     }
-    Ref xv = Ref::steal(subscript(x, str<"value">()));
-    if (!xv) return nullptr;
-    Ref yv = Ref::steal(subscript(y, str<"value">()));
-    if (!yv) return nullptr;
-    return call_component(comparer.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y));
+    if (!comparer) return kFailed;
+    const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
+    Ref xv = Ref::borrow(read_value_item(x, variant_payload, str<"value">(), xh));
+    if (!xv) return kFailed;
+    Ref yv = Ref::borrow(read_value_item(y, variant_payload, str<"value">(), yh));
+    if (!yv) return kFailed;
+    int sign;
+    if (inline_order(leaf_of(comparer.get(), 3), xv.get(), yv.get(), &sign)) return sign;
+    return compare_component(comparer.get(), xv.get(), yv.get(), ctx, !dicts, object);
 }
 
 }  // namespace
 
-const FunctionSpec compare_ref_spec = function_spec(
-    "compare_ref", "cy_compare_for.<locals>.compare_ref", kModuleName, kContextParams, compare_ref,
-    kKeepsContextPrivate);
-const FunctionSpec compare_struct_spec = function_spec(
-    "compare_struct", "cy_compare_for.<locals>.compare_struct", kModuleName, kContextParams, compare_struct,
-    kKeepsContextPrivate);
-const FunctionSpec compare_variant_spec = function_spec(
-    "compare_variant", "cy_compare_for.<locals>.compare_variant", kModuleName, kContextParams,
-    compare_variant, kKeepsContextPrivate);
+const NativeSpec compare_ref_spec = comparer_spec<compare_ref>(
+    "compare_ref", "cy_compare_for.<locals>.compare_ref", kContextParams, kKeepsContextPrivate);
+const NativeSpec compare_struct_spec = comparer_spec<compare_struct>(
+    "compare_struct", "cy_compare_for.<locals>.compare_struct", kContextParams, kKeepsContextPrivate);
+const NativeSpec compare_variant_spec = comparer_spec<compare_variant>(
+    "compare_variant", "cy_compare_for.<locals>.compare_variant", kContextParams, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

@@ -1,5 +1,6 @@
 // The Vector, Matrix and Array comparers: lexicographic walks over indexed elements.
 #include "vorn/utils/compare_builders.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/value_access.hpp"
 #include "vorn/utils/walk.hpp"
 
@@ -8,50 +9,66 @@ namespace {
 
 constexpr const char* kWhere = " while comparing values";
 
-PyObject* by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept {
-    return three_way(lx < ly ? -1 : lx > ly ? 1 : 0);
-}
+int by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept { return lx < ly ? -1 : lx > ly ? 1 : 0; }
 
 // Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it
-// appended when `ctx` is not null). Returns the first nonzero integer result as a
-// new int, null when all are equal (no exception) or on error (exception set).
-PyObject* walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) noexcept {
-    const bool fresh = ctx && !(indexes_storage(x) && indexes_storage(y));
+// appended when `ctx` is not null). Returns the first nonzero integer result, 0 when
+// all are equal, kFailed with an exception set.
+int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) noexcept {
+    const bool stored = indexes_storage(x) && indexes_storage(y);
+    const bool fresh = ctx && !stored;
+    // Items of exact lists and tuples, and of list subclasses that keep the list's own
+    // indexing, are read from their storage without user code; when the element
+    // comparer is one of our scalar orders, pairs of exact ints, floats or strs are
+    // then compared inline, as that comparer would compare them (no user code runs
+    // there either). Sizes are read again each round: a comparer that calls user code
+    // may change the lists, and an index past the end goes through item_at for its
+    // IndexError.
+    const Leaf leaf = stored ? leaf_of(elem, ctx ? 3 : 2) : Leaf::None;
+    const bool x_list = PyList_Check(x), y_list = PyList_Check(y);
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (leaf != Leaf::None && i < Py_SIZE(x) && i < Py_SIZE(y)) {
+            // Read again each round: the storage of a list moves when it grows.
+            PyObject** xs = x_list ? reinterpret_cast<PyListObject*>(x)->ob_item
+                                   : reinterpret_cast<PyTupleObject*>(x)->ob_item;
+            PyObject** ys = y_list ? reinterpret_cast<PyListObject*>(y)->ob_item
+                                   : reinterpret_cast<PyTupleObject*>(y)->ob_item;
+            int sign;
+            if (inline_order(leaf, xs[i], ys[i], &sign)) {
+                if (sign) return sign;
+                continue;
+            }
+        }
         Ref xi = Ref::steal(item_at(x, i));
-        if (!xi) return nullptr;
+        if (!xi) return kFailed;
         Ref yi = Ref::steal(item_at(y, i));
-        if (!yi) return nullptr;
-        Ref r = Ref::steal(call_component(elem, xi.get(), yi.get(), ctx, fresh));
-        if (!r) return nullptr;
+        if (!yi) return kFailed;
         int32_t c;
-        if (integer_result(r.get(), &c) < 0) return nullptr;
-        if (c) return PyLong_FromLong(c);
+        if (integer_result_of_call(elem, xi.get(), yi.get(), ctx, fresh, &c) < 0) return kFailed;
+        if (c) return c;
     }
-    return nullptr;
+    return 0;
 }
 
 // ---- Vector (component: the element comparer) ----------------------------------------
 
-PyObject* compare_vector(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1];
-    if (x == y) return three_way(0);
+int compare_vector(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    if (x == y) return 0;
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
-    if (!xd) return nullptr;
+    if (!xd) return kFailed;
     Py_ssize_t lx = PyObject_Size(xd.get());
-    if (lx < 0) return nullptr;
+    if (lx < 0) return kFailed;
     Ref yd = Ref::steal(PyObject_GetAttr(y, str<"_data">()));
-    if (!yd) return nullptr;
+    if (!yd) return kFailed;
     Py_ssize_t ly = PyObject_Size(yd.get());
-    if (ly < 0) return nullptr;
+    if (ly < 0) return kFailed;
     // Elements get two arguments: no comparison context.
     PyObject* elem = component(self);
-    if (!elem) return nullptr;
-    PyObject* r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
-    if (r || PyErr_Occurred()) return r;
-    return by_length(lx, ly);
+    if (!elem) return kFailed;
+    int r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
+    return r ? r : by_length(lx, ly);
 }
 
 // ---- Matrix (component: the element comparer) ----------------------------------------
@@ -76,64 +93,57 @@ int compare_dimension(PyObject* x, PyObject* y, PyObject* name, int* out) noexce
     return 0;
 }
 
-PyObject* compare_matrix(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1];
-    if (x == y) return three_way(0);
+int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    if (x == y) return 0;
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     int c;
-    if (compare_dimension(x, y, str<"rows">(), &c) < 0) return nullptr;
-    if (c) return three_way(c);
-    if (compare_dimension(x, y, str<"cols">(), &c) < 0) return nullptr;
-    if (c) return three_way(c);
+    if (compare_dimension(x, y, str<"rows">(), &c) < 0) return kFailed;
+    if (c) return c;
+    if (compare_dimension(x, y, str<"cols">(), &c) < 0) return kFailed;
+    if (c) return c;
     Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
-    if (!xd) return nullptr;
+    if (!xd) return kFailed;
     Ref xs = Ref::steal(PyObject_CallMethodNoArgs(xd.get(), str<"ravel">()));
-    if (!xs) return nullptr;
+    if (!xs) return kFailed;
     Ref yd = Ref::steal(PyObject_GetAttr(y, str<"_data">()));
-    if (!yd) return nullptr;
+    if (!yd) return kFailed;
     Ref ys = Ref::steal(PyObject_CallMethodNoArgs(yd.get(), str<"ravel">()));
-    if (!ys) return nullptr;
+    if (!ys) return kFailed;
     Py_ssize_t n = PyObject_Size(xs.get());
-    if (n < 0) return nullptr;
+    if (n < 0) return kFailed;
     PyObject* elem = component(self);
-    if (!elem) return nullptr;
-    PyObject* r = walk(elem, xs.get(), ys.get(), n, nullptr);
-    if (r || PyErr_Occurred()) return r;
-    return three_way(0);
+    if (!elem) return kFailed;
+    return walk(elem, xs.get(), ys.get(), n, nullptr);
 }
 
 // ---- Array (component: the element comparer) -----------------------------------------
 
-PyObject* compare_array(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) return three_way(0);
+int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
+    if (x == y) return 0;
     CompositeCall guard(kWhere);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* elem = component(self);
-    if (!elem) return nullptr;
+    if (!elem) return kFailed;
     Ref own_ctx;
     int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(elem));
-    if (seen) return seen < 0 ? nullptr : three_way(0);
-    Py_ssize_t lx = PyObject_Size(x);
-    if (lx < 0) return nullptr;
-    Py_ssize_t ly = PyObject_Size(y);
-    if (ly < 0) return nullptr;
-    PyObject* r = walk(elem, x, y, lx < ly ? lx : ly, ctx);
-    if (r || PyErr_Occurred()) return r;
-    return by_length(lx, ly);
+    if (seen) return seen < 0 ? kFailed : 0;
+    // len() of an exact list is its size; anything else is asked.
+    Py_ssize_t lx = PyList_CheckExact(x) ? PyList_GET_SIZE(x) : PyObject_Size(x);
+    if (lx < 0) return kFailed;
+    Py_ssize_t ly = PyList_CheckExact(y) ? PyList_GET_SIZE(y) : PyObject_Size(y);
+    if (ly < 0) return kFailed;
+    int r = walk(elem, x, y, lx < ly ? lx : ly, ctx);
+    return r ? r : by_length(lx, ly);
 }
 
 }  // namespace
 
-const FunctionSpec compare_vector_spec = function_spec(
-    "compare_vector", "cy_compare_for.<locals>.compare_vector", kModuleName, kValueParams, compare_vector,
-    kIgnoresContext);
-const FunctionSpec compare_matrix_spec = function_spec(
-    "compare_matrix", "cy_compare_for.<locals>.compare_matrix", kModuleName, kValueParams, compare_matrix,
-    kIgnoresContext);
-const FunctionSpec compare_array_spec = function_spec(
-    "compare_array", "cy_compare_for.<locals>.compare_array", kModuleName, kContextParams, compare_array,
-    kKeepsContextPrivate);
+const NativeSpec compare_vector_spec = comparer_spec<compare_vector>(
+    "compare_vector", "cy_compare_for.<locals>.compare_vector", kValueParams, kIgnoresContext);
+const NativeSpec compare_matrix_spec = comparer_spec<compare_matrix>(
+    "compare_matrix", "cy_compare_for.<locals>.compare_matrix", kValueParams, kIgnoresContext);
+const NativeSpec compare_array_spec = comparer_spec<compare_array>(
+    "compare_array", "cy_compare_for.<locals>.compare_array", kContextParams, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

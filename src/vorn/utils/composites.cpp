@@ -2,6 +2,8 @@
 // function, Struct fields and Variant cases of a composite function.
 #include "vorn/utils/composites.hpp"
 
+#include "common/compat.hpp"
+#include "common/static_type.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
@@ -59,17 +61,63 @@ bool is_field_pair(PyObject* entry) noexcept {
     return PyTuple_CheckExact(entry) && PyTuple_GET_SIZE(entry) == 2;
 }
 
-// The entries of the field list `fields` as a tuple, each checked to be a pair.
+int field_table_traverse(PyObject* o, visitproc visit, void* arg) {
+    Py_VISIT(reinterpret_cast<FieldTable*>(o)->pairs);
+    return 0;
+}
+
+// No clear step: a cycle through a table also runs through the Struct function that
+// holds it, whose clear step breaks it; a table therefore never loses its pairs while
+// a field still points into them.
+void field_table_dealloc(PyObject* o) {
+    auto* t = reinterpret_cast<FieldTable*>(o);
+    PyObject_GC_UnTrack(o);
+    for (Py_ssize_t i = 0; i < Py_SIZE(t); ++i) Py_XDECREF(t->fields[i].key);
+    Py_XDECREF(t->pairs);
+    PyObject_GC_Del(o);
+}
+
+PyTypeObject FieldTableType{};
+
+int ready_field_table_type() noexcept {
+    return ready_static_type(FieldTableType, [](PyTypeObject& t) {
+        t.tp_name = "vorn.utils._sortkit.FieldTable";
+        t.tp_basicsize = offsetof(FieldTable, fields);
+        t.tp_itemsize = sizeof(Field);
+        t.tp_dealloc = field_table_dealloc;
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+        t.tp_traverse = field_table_traverse;
+    });
+}
+
+// The table over the entries of the field list `fields`, each checked to be a pair.
+// New reference, or null.
 PyObject* checked_fields(PyObject* fields) noexcept {
-    Ref frozen = Ref::steal(PySequence_Tuple(fields));
-    if (!frozen) return nullptr;
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(frozen.get()); ++i) {
-        if (!is_field_pair(PyTuple_GET_ITEM(frozen.get(), i))) {
+    Ref pairs = Ref::steal(PySequence_Tuple(fields));
+    if (!pairs || ready_field_table_type() < 0) return nullptr;
+    const Py_ssize_t n = PyTuple_GET_SIZE(pairs.get());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (!is_field_pair(PyTuple_GET_ITEM(pairs.get(), i))) {
             PyErr_SetString(PyExc_TypeError, "a field entry must be a (name, function) pair");
             return nullptr;
         }
     }
-    return frozen.release();
+    auto* t = PyObject_GC_NewVar(FieldTable, &FieldTableType, n);
+    if (!t) return nullptr;
+    t->pairs = pairs.release();
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyTuple_GET_ITEM(t->pairs, i);
+        Field& f = t->fields[i];
+        f = Field{PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1), nullptr, 0, leaf_of(PyTuple_GET_ITEM(pair, 1), 3)};
+        if (PyUnicode_CheckExact(f.name)) {
+            // Interned, so that the name is most likely the very key object of the dicts
+            // read (their keys are interned when they come from source text).
+            f.key = Py_NewRef(f.name);
+            PyUnicode_InternInPlace(&f.key);
+        }
+    }
+    PyObject_GC_Track(t);
+    return reinterpret_cast<PyObject*>(t);
 }
 
 }  // namespace
@@ -104,11 +152,37 @@ PyObject* build_variant_function(const char* builder_name, PyObject* type_val, P
     return rc < 0 ? nullptr : fn.release();
 }
 
-PyObject* fields_of(NativeFunction* self) noexcept {
+FieldTable* frozen_fields(PyObject* fn) noexcept {
+    if (!is_native_function(fn)) return nullptr;
+    PyObject* fields = reinterpret_cast<NativeFunction*>(fn)->state[slot::kFields];
+    return fields && Py_IS_TYPE(fields, &FieldTableType) ? reinterpret_cast<FieldTable*>(fields) : nullptr;
+}
+
+FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept {
     PyObject* fields = state_of(self, slot::kFields);
     if (!fields) return nullptr;
-    if (PyTuple_CheckExact(fields)) return Py_NewRef(fields);
-    return checked_fields(fields);
+    if (Py_IS_TYPE(fields, &FieldTableType)) return reinterpret_cast<FieldTable*>(fields);
+    holder = Ref::steal(checked_fields(fields));
+    return reinterpret_cast<FieldTable*>(holder.get());
+}
+
+PyObject* look_up_field(PyObject* d, Field& field) noexcept {
+    PyObject *key, *value;
+    PyObject* found = PyDict_GetItemWithError(d, field.name);
+    if (!found) {
+        if (!PyErr_Occurred()) compat::set_key_error(field.name);
+        return nullptr;
+    }
+    // Remember where it is, for the next dict of the same shape.
+    if (field.key) {
+        for (Py_ssize_t i = 0; i < 16 && compat::dict_str_entry(d, i, &key, &value); ++i) {
+            if (key == field.key && value == found) {
+                field.slot = i;
+                break;
+            }
+        }
+    }
+    return found;
 }
 
 }  // namespace vorn::sortkit

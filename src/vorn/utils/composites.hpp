@@ -4,6 +4,8 @@
 // half-made (through a predicate) finds empty slots, which raise when read.
 #pragma once
 
+#include "common/compat.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/sortkit.hpp"
 
 namespace vorn::sortkit {
@@ -33,10 +35,50 @@ PyObject* build_struct_function(const char* builder_name, PyObject* type_val, Py
 PyObject* build_variant_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
                                  const FunctionSpec& spec, NameRead order) noexcept;
 
-// The field list of a Struct function as a tuple of (name, function) pairs: the
-// frozen tuple, or, while the build still fills the list, a snapshot of it whose
-// entries are checked (the list is reachable from Python through the collector).
-// New reference, or null with an exception set.
-PyObject* fields_of(NativeFunction* self) noexcept;
+// ---- The field list of a Struct function -----------------------------------------------
+
+// One field: its name and function (borrowed from the list's pairs), with what the walks
+// read natively.
+struct Field {
+    PyObject* name;
+    PyObject* fn;
+    PyObject* key;     // the name interned, when it is an exact str (owned); else null
+    Py_ssize_t slot;   // the dict entry where the name was last found (a hint only)
+    Leaf leaf;         // fn as a three-argument leaf the walks may run inline
+};
+
+// The frozen field list: the (name, function) pairs as a tuple (what the collector
+// sees), and the fields read from it.
+struct FieldTable {
+    PyObject_VAR_HEAD
+    PyObject* pairs;
+    Field fields[1];
+};
+
+// The field table of a Struct function: the frozen table, or, while the build still
+// fills the list, a table made from a snapshot of it, whose entries are checked (the
+// list is reachable from Python through the collector). Borrowed from the function or
+// from `holder`; null with an exception set.
+FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept;
+
+// The frozen field table that the Struct function `fn` holds, or null (borrowed).
+FieldTable* frozen_fields(PyObject* fn) noexcept;
+
+// `d[field.name]` for an exact dict `d` by a lookup, remembering where the name was
+// found. Borrowed, or null with KeyError set.
+PyObject* look_up_field(PyObject* d, Field& field) noexcept;
+
+// `d[field.name]` for an exact dict `d`, trying the entry where the name was found
+// last: borrowed, or null with KeyError set. The entry holding this very key object
+// (or an equal exact str, compared without user code) and a value maps the name to
+// that value, as a dict holds each key once; anything else is looked up as `d[name]`
+// is, with whatever __eq__ calls of keys that lookup makes.
+inline PyObject* dict_field(PyObject* d, Field& field) noexcept {
+    PyObject *key, *value;
+    if (field.key && compat::dict_str_entry(d, field.slot, &key, &value) && value &&
+        (key == field.key || (PyUnicode_CheckExact(key) && compare_strs(key, field.key) == 0)))
+        return value;
+    return look_up_field(d, field);
+}
 
 }  // namespace vorn::sortkit

@@ -2,6 +2,7 @@
 // the function specs and the helpers for calling component functions.
 #pragma once
 
+#include "vorn/utils/composites.hpp"
 #include "vorn/utils/sortkit.hpp"
 #include "vorn/utils/walk.hpp"
 
@@ -12,21 +13,19 @@ inline constexpr const char* kEqualBuilder = "cy_equal_for";
 
 // ---- Function specs ---------------------------------------------------------------------
 
-// equal_builder.cpp: loops compare the doubles of equal_float inline.
-extern const FunctionSpec equal_float_spec;
-
 // equal_sequences.cpp; component: elem_equal (Vector, Matrix), value_comparer (Array).
-extern const FunctionSpec equal_blob_spec, equal_vector_spec, equal_matrix_spec, equal_array_spec;
+extern const NativeSpec equal_blob_spec, equal_vector_spec, equal_matrix_spec, equal_array_spec;
 // equal_collections.cpp; Dict component: value_comparer.
-extern const FunctionSpec equal_set_spec, equal_dict_spec;
+extern const NativeSpec equal_set_spec, equal_dict_spec;
 // equal_records.cpp; Ref component: inner_comparer; Struct: the field list; Variant:
 // the case table.
-extern const FunctionSpec equal_ref_spec, equal_struct_spec, equal_variant_spec;
+extern const NativeSpec equal_ref_spec, equal_struct_spec, equal_variant_spec;
 
-// Whether fn(x[name], y[name], ctx) is true for every (name, fn) pair of the field
-// tuple `fields`, in order, stopping at the first false one (equal_records.cpp).
-// Returns 1, 0, or -1 with an exception set (KeyError for a missing field).
-int all_fields_true(PyObject* fields, PyObject* x, PyObject* y, PyObject* ctx) noexcept;
+// Whether fn(x[name], y[name], ctx) is true for every field of `table`, in order,
+// stopping at the first false one (equal_records.cpp). Exact dicts are read in place
+// and leaf functions run inline, as in the Struct comparer. Returns 1, 0, or -1 with an
+// exception set (KeyError for a missing field).
+int all_fields_true(FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) noexcept;
 
 // ---- Calling component functions ------------------------------------------------------
 
@@ -38,9 +37,12 @@ inline int result_truth(Ref r) noexcept {
     return to_truth(r.get(), &t) < 0 ? -1 : t;
 }
 
-// The truth of call_component(fn, x, y, ctx, fresh).
+// The truth of fn(x, y, ctx) through the native protocol (equal_component).
 inline int call_truth(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh) noexcept {
-    return result_truth(Ref::steal(call_component(fn, x, y, ctx, fresh)));
+    PyObject* object = nullptr;
+    int r = equal_component(fn, x, y, ctx, fresh, &object);
+    if (r == kFailed) return -1;
+    return r == kObjectResult ? result_truth(Ref::steal(object)) : r;
 }
 
 // Whether `x` and `y` have unequal lengths (`len(x)` in `*n`): 1, 0, or -1 with an
@@ -67,22 +69,25 @@ int tags_differ(PyObject* x, PyObject* y, Ref* x_tag) noexcept;
 // test, the guard, the visit check, and the lengths. `all_equal(x, y, n, fn, ctx)`
 // walks the n items with the component function `fn`: 1, 0, or -1.
 template <typename AllEqual>
-PyObject* equal_sized(NativeFunction* self, PyObject* const* a, const char* where, AllEqual all_equal) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) Py_RETURN_TRUE;
+int equal_sized(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, const char* where,
+                AllEqual all_equal) noexcept {
+    if (x == y) return 1;
     CompositeCall guard(where);
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* fn = component(self);
-    if (!fn) return nullptr;
+    if (!fn) return kFailed;
     Ref owned;
     int seen = enter_pair(&ctx, owned, x, y, ignores_context(fn));
-    if (seen != 0) return seen < 0 ? nullptr : Py_NewRef(Py_True);
+    if (seen != 0) return seen < 0 ? kFailed : 1;
     Py_ssize_t n;
     int differ = lengths_differ(x, y, &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
+    if (differ != 0) return differ < 0 ? kFailed : 0;
     int t = all_equal(x, y, n, fn, ctx);
-    return t < 0 ? nullptr : PyBool_FromLong(t);
+    return t < 0 ? kFailed : t;
 }
+
+// A truth (1, 0, -1) as an equality function's native result.
+inline int truth_result(int t) noexcept { return t < 0 ? kFailed : t; }
 
 // True or False for a truth of 1 or 0; null for -1 (the exception is set).
 inline PyObject* bool_result(int t) noexcept {

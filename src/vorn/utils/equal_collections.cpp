@@ -2,37 +2,48 @@
 // match elements and keys by Python membership.
 #include "vorn/utils/equal_builders.hpp"
 
+#include "common/compat.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
 namespace {
 
-PyObject* equal_set_impl(NativeFunction*, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1];
+int equal_set_impl(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
     RecursionGuard guard(" in equal_set");
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     Py_ssize_t n;
     int differ = lengths_differ(x, y, &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
+    if (differ != 0) return differ < 0 ? kFailed : 0;
     Ref it = Ref::steal(PyObject_GetIter(x));
-    if (!it) return nullptr;
+    if (!it) return kFailed;
     while (Ref element = Ref::steal(PyIter_Next(it.get()))) {
         int found = PySequence_Contains(y, element.get());
-        if (found < 0) return nullptr;
-        if (!found) Py_RETURN_FALSE;
+        if (found < 0) return kFailed;
+        if (!found) return 0;
     }
-    if (PyErr_Occurred()) return nullptr;
-    Py_RETURN_TRUE;
+    return PyErr_Occurred() ? kFailed : 1;
 }
 
 // One entry of `x`: whether `key` is in `y` and value_comparer(x_val, y[key], ctx)
 // is true; `fresh` when x_val was made by x.items(). Returns 1, 0, or -1.
-int entry_equal(PyObject* key, PyObject* x_val, PyObject* y, PyObject* value_comparer,
+int entry_equal(PyObject* key, PyObject* x_val, PyObject* y, PyObject* value_comparer, Leaf leaf,
                 PyObject* ctx, bool fresh) noexcept {
+    if (PyDict_CheckExact(y) && PyUnicode_CheckExact(key) && compat::dict_has_only_str_keys(y)) {
+        // `key in y`, then `y[key]`: with an exact str looked up among exact strs no user
+        // code runs in either lookup, so one tells all.
+        PyObject* y_val = PyDict_GetItemWithError(y, key);
+        if (!y_val) return PyErr_Occurred() ? -1 : 0;
+        int equal;
+        if (inline_equal(leaf, x_val, y_val, &equal)) return equal;
+        Ref held = Ref::borrow(y_val);
+        return call_truth(value_comparer, x_val, y_val, ctx, fresh);
+    }
     int found = PySequence_Contains(y, key);
     if (found <= 0) return found;
     Ref y_val = Ref::steal(subscript(y, key));
     if (!y_val) return -1;
+    int equal;
+    if (inline_equal(leaf, x_val, y_val.get(), &equal)) return equal;
     return call_truth(value_comparer, x_val, y_val.get(), ctx, fresh || !PyDict_CheckExact(y));
 }
 
@@ -56,6 +67,7 @@ int unpack_entry(PyObject* entry, Ref* key, Ref* value) noexcept {
 
 // Every entry of `x` equal to its counterpart in `y`, in x's order: 1, 0 or -1.
 int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObject* ctx) noexcept {
+    const Leaf leaf = leaf_of(value_comparer, 3);
     if (PyDict_CheckExact(x)) {
         const Py_ssize_t size = PyDict_GET_SIZE(x);
         Py_ssize_t pos = 0;
@@ -63,7 +75,7 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
         while (PyDict_Next(x, &pos, &k, &v)) {
             // Held across the comparison, which may run Python code that changes x.
             Ref key = Ref::borrow(k), x_val = Ref::borrow(v);
-            int t = entry_equal(key.get(), x_val.get(), y, value_comparer, ctx, false);
+            int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, false);
             if (t <= 0) return t;
             if (PyDict_GET_SIZE(x) != size) {
                 PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
@@ -79,23 +91,24 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
     while (Ref entry = Ref::steal(PyIter_Next(it.get()))) {
         Ref key, x_val;
         if (unpack_entry(entry.get(), &key, &x_val) < 0) return -1;
-        int t = entry_equal(key.get(), x_val.get(), y, value_comparer, ctx, true);
+        int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, true);
         if (t <= 0) return t;
     }
     return PyErr_Occurred() ? -1 : 1;
 }
 
-PyObject* equal_dict_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    return equal_sized(self, a, " in equal_dict", [](PyObject* x, PyObject* y, Py_ssize_t, PyObject* fn,
-                                                     PyObject* ctx) { return all_entries_equal(x, y, fn, ctx); });
+int equal_dict_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
+    return equal_sized(self, x, y, ctx, " in equal_dict",
+                       [](PyObject* xd, PyObject* yd, Py_ssize_t, PyObject* fn, PyObject* c) {
+                           return all_entries_equal(xd, yd, fn, c);
+                       });
 }
 
 }  // namespace
 
-const FunctionSpec equal_set_spec = function_spec(
-    "equal_set", "cy_equal_for.<locals>.equal_set", kModuleName, kValueParams, equal_set_impl, kIgnoresContext);
-const FunctionSpec equal_dict_spec = function_spec(
-    "equal_dict", "cy_equal_for.<locals>.equal_dict", kModuleName, kContextParams, equal_dict_impl,
-    kKeepsContextPrivate);
+const NativeSpec equal_set_spec = equality_spec<equal_set_impl>(
+    "equal_set", "cy_equal_for.<locals>.equal_set", kValueParams, kIgnoresContext);
+const NativeSpec equal_dict_spec = equality_spec<equal_dict_impl>(
+    "equal_dict", "cy_equal_for.<locals>.equal_dict", kContextParams, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

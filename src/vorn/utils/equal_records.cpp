@@ -7,28 +7,51 @@
 namespace vorn::sortkit {
 namespace {
 
-PyObject* equal_ref_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) Py_RETURN_TRUE;
+int equal_ref_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    if (x == y) return 1;
     CompositeCall guard(" in equal_ref");
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* inner_comparer = component(self);
-    if (!inner_comparer) return nullptr;
+    if (!inner_comparer) return kFailed;
     Ref owned;
     int seen = enter_pair(&ctx, owned, x, y, ignores_context(inner_comparer));
-    if (seen != 0) return seen < 0 ? nullptr : Py_NewRef(Py_True);
+    if (seen != 0) return seen < 0 ? kFailed : 1;
     Ref xv = Ref::steal(PyObject_GetAttr(x, str<"value">()));
-    if (!xv) return nullptr;
+    if (!xv) return kFailed;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
-    if (!yv) return nullptr;
-    return call_component(inner_comparer, xv.get(), yv.get(), ctx, true);
+    if (!yv) return kFailed;
+    return equal_component(inner_comparer, xv.get(), yv.get(), ctx, true, object);
 }
 
-bool fields_ignore_context(PyObject* fields) noexcept {
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields); ++i) {
-        if (!ignores_context(PyTuple_GET_ITEM(PyTuple_GET_ITEM(fields, i), 1))) return false;
+bool fields_ignore_context(FieldTable* table) noexcept {
+    for (Py_ssize_t i = 0; i < Py_SIZE(table); ++i) {
+        if (!ignores_context(table->fields[i].fn)) return false;
     }
     return true;
+}
+
+// Whether field `f` of x and y is equal by its function: exact dicts read in place and
+// leaf functions run inline on exact built-ins (neither runs user code). 1, 0 or -1.
+int field_equal(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx) noexcept {
+    Ref xv, yv;
+    int equal;
+    if (dicts) {
+        PyObject* a = dict_field(x, f);
+        if (!a) return -1;
+        PyObject* b = dict_field(y, f);
+        if (!b) return -1;
+        if (inline_equal(f.leaf, a, b, &equal)) return equal;
+        // Held for the call, which may run code that changes the dicts.
+        xv = Ref::borrow(a);
+        yv = Ref::borrow(b);
+    } else {
+        xv = Ref::steal(subscript(x, f.name));
+        if (!xv) return -1;
+        yv = Ref::steal(subscript(y, f.name));
+        if (!yv) return -1;
+        if (inline_equal(f.leaf, xv.get(), yv.get(), &equal)) return equal;
+    }
+    return call_truth(f.fn, xv.get(), yv.get(), ctx, !dicts);
 }
 
 }  // namespace
@@ -38,19 +61,19 @@ int tags_differ(PyObject* x, PyObject* y, Ref* x_tag) noexcept {
     if (!*x_tag) return -1;
     Ref y_tag = Ref::steal(subscript(y, str<"type">()));
     if (!y_tag) return -1;
+    // Two exact strs (or ints): `!=` by its truth without the call, as their comparison
+    // runs no user code and gives a bool.
+    int equal;
+    if (inline_equal(Leaf::PythonEqual, x_tag->get(), y_tag.get(), &equal)) return !equal;
     return compare_truth(x_tag->get(), y_tag.get(), Py_NE);
 }
 
-int all_fields_true(PyObject* fields, PyObject* x, PyObject* y, PyObject* ctx) noexcept {
-    const bool fresh = subscription_is_fresh(x, y);
-    for (Py_ssize_t i = 0; i < PyTuple_GET_SIZE(fields); ++i) {
-        PyObject* pair = PyTuple_GET_ITEM(fields, i);
-        PyObject* name = PyTuple_GET_ITEM(pair, 0);
-        Ref xv = Ref::steal(subscript(x, name));
-        if (!xv) return -1;
-        Ref yv = Ref::steal(subscript(y, name));
-        if (!yv) return -1;
-        int t = call_truth(PyTuple_GET_ITEM(pair, 1), xv.get(), yv.get(), ctx, fresh);
+int all_fields_true(FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) noexcept {
+    // Held: a field function may run code that reaches the table (the collector).
+    Ref held = Ref::borrow(reinterpret_cast<PyObject*>(table));
+    const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
+    for (Py_ssize_t i = 0; i < Py_SIZE(table); ++i) {
+        int t = field_equal(table->fields[i], x, y, dicts, ctx);
         if (t <= 0) return t;
     }
     return 1;
@@ -58,27 +81,26 @@ int all_fields_true(PyObject* fields, PyObject* x, PyObject* y, PyObject* ctx) n
 
 namespace {
 
-PyObject* equal_struct_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
+int equal_struct_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
     CompositeCall guard(" in equal_struct");
-    if (guard.failed()) return nullptr;
-    Ref fields = Ref::steal(fields_of(self));
-    if (!fields) return nullptr;
+    if (guard.failed()) return kFailed;
+    Ref holder;
+    FieldTable* table = fields_of(self, holder);
+    if (!table) return kFailed;
     Ref owned;
-    int seen = enter_pair(&ctx, owned, x, y, fields_ignore_context(fields.get()));
-    if (seen != 0) return seen < 0 ? nullptr : Py_NewRef(Py_True);
-    return bool_result(all_fields_true(fields.get(), x, y, ctx));
+    int seen = enter_pair(&ctx, owned, x, y, fields_ignore_context(table));
+    if (seen != 0) return seen < 0 ? kFailed : 1;
+    return truth_result(all_fields_true(table, x, y, ctx));
 }
 
-PyObject* equal_variant_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
+int equal_variant_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     CompositeCall guard(" in equal_variant");
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* cases = case_table(self);
-    if (!cases) return nullptr;
+    if (!cases) return kFailed;
     Ref x_tag;
     int differ = tags_differ(x, y, &x_tag);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
+    if (differ != 0) return differ < 0 ? kFailed : 0;
 
     // The case function is looked up after the context step; with a context of our
     // own, looking it up first (to learn whether it needs one) changes nothing seen.
@@ -86,28 +108,25 @@ PyObject* equal_variant_impl(NativeFunction* self, PyObject* const* a) noexcept 
     Ref case_fn;
     if (ctx == Py_None) {
         case_fn = Ref::steal(subscript(cases, x_tag.get()));
-        if (!case_fn) return nullptr;
+        if (!case_fn) return kFailed;
     }
     int seen = enter_pair(&ctx, owned, x, y, case_fn && ignores_context(case_fn.get()));
-    if (seen != 0) return seen < 0 ? nullptr : Py_NewRef(Py_True);
-    if (!case_fn && !(case_fn = Ref::steal(subscript(cases, x_tag.get())))) return nullptr;
+    if (seen != 0) return seen < 0 ? kFailed : 1;
+    if (!case_fn && !(case_fn = Ref::steal(subscript(cases, x_tag.get())))) return kFailed;
     Ref xv = Ref::steal(subscript(x, str<"value">()));
-    if (!xv) return nullptr;
+    if (!xv) return kFailed;
     Ref yv = Ref::steal(subscript(y, str<"value">()));
-    if (!yv) return nullptr;
-    return call_component(case_fn.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y));
+    if (!yv) return kFailed;
+    return equal_component(case_fn.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y), object);
 }
 
 }  // namespace
 
-const FunctionSpec equal_ref_spec = function_spec(
-    "equal_ref", "cy_equal_for.<locals>.equal_ref", kModuleName, kContextParams, equal_ref_impl,
-    kKeepsContextPrivate);
-const FunctionSpec equal_struct_spec = function_spec(
-    "equal_struct", "cy_equal_for.<locals>.equal_struct", kModuleName, kContextParams, equal_struct_impl,
-    kKeepsContextPrivate);
-const FunctionSpec equal_variant_spec = function_spec(
-    "equal_variant", "cy_equal_for.<locals>.equal_variant", kModuleName, kContextParams, equal_variant_impl,
-    kKeepsContextPrivate);
+const NativeSpec equal_ref_spec = equality_spec<equal_ref_impl>(
+    "equal_ref", "cy_equal_for.<locals>.equal_ref", kContextParams, kKeepsContextPrivate);
+const NativeSpec equal_struct_spec = equality_spec<equal_struct_impl>(
+    "equal_struct", "cy_equal_for.<locals>.equal_struct", kContextParams, kKeepsContextPrivate);
+const NativeSpec equal_variant_spec = equality_spec<equal_variant_impl>(
+    "equal_variant", "cy_equal_for.<locals>.equal_variant", kContextParams, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

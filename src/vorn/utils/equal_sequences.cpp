@@ -9,26 +9,24 @@
 namespace vorn::sortkit {
 namespace {
 
-bool is_equal_float(PyObject* fn) noexcept {
-    return is_native_function(fn) && reinterpret_cast<NativeFunction*>(fn)->spec == &equal_float_spec;
-}
-
 // Whether fn(xs[i], ys[i], ctx) is true for every i in [0, n), in order, stopping
 // at the first false one; `ctx` null calls fn with two arguments. Items of plain
 // lists are read in place (kept alive across the call, since it may run Python
-// code that changes the lists), and when fn is our Float equality, pairs of exact
-// floats are compared inline. Returns 1, 0, or -1 with an exception set.
+// code that changes the lists), and when fn is one of our leaf equality functions,
+// pairs of exact built-ins it reads without user code are compared inline. Returns 1,
+// 0, or -1 with an exception set.
 int all_items_equal(PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyObject* ctx) noexcept {
     const bool lists = is_plain_list(xs) && is_plain_list(ys);
-    const bool floats = is_equal_float(fn);
+    const Leaf leaf = lists ? leaf_of(fn, ctx ? 3 : 2) : Leaf::None;
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref a, b;
         const bool stored = lists && i < PyList_GET_SIZE(xs) && i < PyList_GET_SIZE(ys);
         if (stored) {
             PyObject* x = PyList_GET_ITEM(xs, i);
             PyObject* y = PyList_GET_ITEM(ys, i);
-            if (floats && PyFloat_CheckExact(x) && PyFloat_CheckExact(y)) {
-                if (!equal_double(PyFloat_AS_DOUBLE(x), PyFloat_AS_DOUBLE(y))) return 0;
+            int equal;
+            if (inline_equal(leaf, x, y, &equal)) {
+                if (!equal) return 0;
                 continue;
             }
             a = Ref::borrow(x);
@@ -61,51 +59,51 @@ int member_lengths_differ(PyObject* x, PyObject* y, PyObject* name, Ref* xd, Ref
     return *n != ny;
 }
 
-PyObject* equal_array_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    return equal_sized(self, a, " in equal_array", [](PyObject* x, PyObject* y, Py_ssize_t n, PyObject* fn,
-                                                      PyObject* ctx) { return all_items_equal(x, y, n, fn, ctx); });
+int equal_array_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
+    return equal_sized(self, x, y, ctx, " in equal_array",
+                       [](PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyObject* c) {
+                           return all_items_equal(xs, ys, n, fn, c);
+                       });
 }
 
-PyObject* equal_vector_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1];
-    if (x == y) Py_RETURN_TRUE;
+int equal_vector_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    if (x == y) return 1;
     CompositeCall guard(" in equal_vector");
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* elem_equal = component(self);
-    if (!elem_equal) return nullptr;
+    if (!elem_equal) return kFailed;
     Ref xd, yd;
     Py_ssize_t n;
     int differ = member_lengths_differ(x, y, str<"_data">(), &xd, &yd, &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
+    if (differ != 0) return differ < 0 ? kFailed : 0;
     // Two arguments: each element starts a comparison context of its own.
-    return bool_result(all_items_equal(xd.get(), yd.get(), n, elem_equal, nullptr));
+    return truth_result(all_items_equal(xd.get(), yd.get(), n, elem_equal, nullptr));
 }
 
-PyObject* equal_matrix_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1];
-    if (x == y) Py_RETURN_TRUE;
+int equal_matrix_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    if (x == y) return 1;
     CompositeCall guard(" in equal_matrix");
-    if (guard.failed()) return nullptr;
+    if (guard.failed()) return kFailed;
     PyObject* elem_equal = component(self);
-    if (!elem_equal) return nullptr;
+    if (!elem_equal) return kFailed;
     for (PyObject* dim : {str<"rows">(), str<"cols">()}) {
         Ref dx = Ref::steal(PyObject_GetAttr(x, dim));
-        if (!dx) return nullptr;
+        if (!dx) return kFailed;
         Ref dy = Ref::steal(PyObject_GetAttr(y, dim));
-        if (!dy) return nullptr;
+        if (!dy) return kFailed;
         int differ = compare_truth(dx.get(), dy.get(), Py_NE);
-        if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
+        if (differ != 0) return differ < 0 ? kFailed : 0;
     }
     Ref xd, yd;
     for (auto [value, flat] : {std::pair{x, &xd}, std::pair{y, &yd}}) {
         Ref data = Ref::steal(PyObject_GetAttr(value, str<"_data">()));
-        if (!data) return nullptr;
+        if (!data) return kFailed;
         *flat = Ref::steal(PyObject_CallMethodNoArgs(data.get(), str<"ravel">()));
-        if (!*flat) return nullptr;
+        if (!*flat) return kFailed;
     }
     Py_ssize_t n = PyObject_Size(xd.get());
-    if (n < 0) return nullptr;
-    return bool_result(all_items_equal(xd.get(), yd.get(), n, elem_equal, nullptr));
+    if (n < 0) return kFailed;
+    return truth_result(all_items_equal(xd.get(), yd.get(), n, elem_equal, nullptr));
 }
 
 // Items of two iterables compared pairwise with `==`, stopping when either ends.
@@ -124,30 +122,25 @@ int all_iterated_equal(PyObject* xs, PyObject* ys) noexcept {
     }
 }
 
-PyObject* equal_blob_impl(NativeFunction*, PyObject* const* a) noexcept {
+int equal_blob_impl(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
     Ref xd, yd;
     Py_ssize_t n;
-    int differ = member_lengths_differ(a[0], a[1], str<"data">(), &xd, &yd, &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
-    if (PyBytes_CheckExact(xd.get()) && PyBytes_CheckExact(yd.get())) {
-        return PyBool_FromLong(std::memcmp(PyBytes_AS_STRING(xd.get()), PyBytes_AS_STRING(yd.get()),
-                                           static_cast<size_t>(n)) == 0);
-    }
-    return bool_result(all_iterated_equal(xd.get(), yd.get()));
+    int differ = member_lengths_differ(x, y, str<"data">(), &xd, &yd, &n);
+    if (differ != 0) return differ < 0 ? kFailed : 0;
+    if (PyBytes_CheckExact(xd.get()) && PyBytes_CheckExact(yd.get()))
+        return std::memcmp(PyBytes_AS_STRING(xd.get()), PyBytes_AS_STRING(yd.get()), static_cast<size_t>(n)) == 0;
+    return truth_result(all_iterated_equal(xd.get(), yd.get()));
 }
 
 }  // namespace
 
-const FunctionSpec equal_blob_spec = function_spec(
-    "equal_blob", "cy_equal_for.<locals>.equal_blob", kModuleName, kValueParams, equal_blob_impl, kIgnoresContext);
-const FunctionSpec equal_vector_spec = function_spec(
-    "equal_vector", "cy_equal_for.<locals>.equal_vector", kModuleName, kValueParams, equal_vector_impl,
-    kIgnoresContext);
-const FunctionSpec equal_matrix_spec = function_spec(
-    "equal_matrix", "cy_equal_for.<locals>.equal_matrix", kModuleName, kValueParams, equal_matrix_impl,
-    kIgnoresContext);
-const FunctionSpec equal_array_spec = function_spec(
-    "equal_array", "cy_equal_for.<locals>.equal_array", kModuleName, kContextParams, equal_array_impl,
-    kKeepsContextPrivate);
+const NativeSpec equal_blob_spec = equality_spec<equal_blob_impl>(
+    "equal_blob", "cy_equal_for.<locals>.equal_blob", kValueParams, kIgnoresContext);
+const NativeSpec equal_vector_spec = equality_spec<equal_vector_impl>(
+    "equal_vector", "cy_equal_for.<locals>.equal_vector", kValueParams, kIgnoresContext);
+const NativeSpec equal_matrix_spec = equality_spec<equal_matrix_impl>(
+    "equal_matrix", "cy_equal_for.<locals>.equal_matrix", kValueParams, kIgnoresContext);
+const NativeSpec equal_array_spec = equality_spec<equal_array_impl>(
+    "equal_array", "cy_equal_for.<locals>.equal_array", kContextParams, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

@@ -15,23 +15,23 @@ namespace {
 constexpr const char* kBuilder = "cy_is_for";
 constexpr const char* kLambda = "cy_is_for.<locals>.<lambda>";
 
-PyObject* same_object_impl(NativeFunction*, PyObject* const* a) noexcept {
-    return PyBool_FromLong(a[0] == a[1]);
+int same_object_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    return x == y;
 }
 
-PyObject* is_float_impl(NativeFunction*, PyObject* const* a) noexcept {
-    double x, y;
-    if (to_double(a[0], &x) < 0 || to_double(a[1], &y) < 0) return nullptr;
-    return PyBool_FromLong(identical_double(x, y));
+int is_float_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+    double a, b;
+    if (to_double(x, &a) < 0 || to_double(y, &b) < 0) return kFailed;
+    return identical_double(a, b);
 }
 
 // `x.timestamp() == y.timestamp()` as Python returns it.
-PyObject* same_instant_impl(NativeFunction*, PyObject* const* a) noexcept {
-    Ref tx = Ref::steal(PyObject_CallMethodNoArgs(a[0], str<"timestamp">()));
-    if (!tx) return nullptr;
-    Ref ty = Ref::steal(PyObject_CallMethodNoArgs(a[1], str<"timestamp">()));
-    if (!ty) return nullptr;
-    return PyObject_RichCompare(tx.get(), ty.get(), Py_EQ);
+int same_instant_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept {
+    Ref tx = Ref::steal(PyObject_CallMethodNoArgs(x, str<"timestamp">()));
+    if (!tx) return kFailed;
+    Ref ty = Ref::steal(PyObject_CallMethodNoArgs(y, str<"timestamp">()));
+    if (!ty) return kFailed;
+    return equality_result(PyObject_RichCompare(tx.get(), ty.get(), Py_EQ), object);
 }
 
 // Pairs of `zip(x, y, strict=True)` all equal by `==`: 1, 0, or -1 with an exception
@@ -49,26 +49,25 @@ int all_zipped_equal(PyObject* x, PyObject* y) noexcept {
     return PyErr_Occurred() ? -1 : 1;
 }
 
-PyObject* is_blob_impl(NativeFunction*, PyObject* const* a) noexcept {
+int is_blob_native(NativeFunction*, PyObject* xv, PyObject* yv, PyObject*, PyObject**) noexcept {
+    PyObject* a[2] = {xv, yv};
     Ref x, y;
-    if (blob_pair(a, &x, &y) < 0) return nullptr;
+    if (blob_pair(a, &x, &y) < 0) return kFailed;
     Py_ssize_t n;
     int differ = lengths_differ(x.get(), y.get(), &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
-    if (PyBytes_CheckExact(x.get()) && PyBytes_CheckExact(y.get())) {
-        return PyBool_FromLong(std::memcmp(PyBytes_AS_STRING(x.get()), PyBytes_AS_STRING(y.get()),
-                                           static_cast<size_t>(n)) == 0);
-    }
-    int t = all_zipped_equal(x.get(), y.get());
-    return t < 0 ? nullptr : PyBool_FromLong(t);
+    if (differ != 0) return differ < 0 ? kFailed : 0;
+    if (PyBytes_CheckExact(x.get()) && PyBytes_CheckExact(y.get()))
+        return std::memcmp(PyBytes_AS_STRING(x.get()), PyBytes_AS_STRING(y.get()), static_cast<size_t>(n)) == 0;
+    return truth_result(all_zipped_equal(x.get(), y.get()));
 }
 
 PyObject* is_struct_impl(NativeFunction* self, PyObject* const* a) noexcept {
     RecursionGuard guard(" in is_struct");
     if (guard.failed()) return nullptr;
-    Ref fields = Ref::steal(fields_of(self));
-    if (!fields) return nullptr;
-    int t = all_fields_true(fields.get(), a[0], a[1], a[2]);
+    Ref holder;
+    FieldTable* table = fields_of(self, holder);
+    if (!table) return nullptr;
+    int t = all_fields_true(table, a[0], a[1], a[2]);
     return t < 0 ? nullptr : PyBool_FromLong(t);
 }
 
@@ -93,21 +92,21 @@ PyObject* is_variant_impl(NativeFunction* self, PyObject* const* a) noexcept {
 }
 
 // Rows 1 to 14 of the dispatch, by kind.
-const FunctionSpec leaf_specs[] = {
-    function_spec("is_never", "cy_is_for.<locals>.is_never", kModuleName, kIgnoredParams, never_impl, kIgnoresContext),
-    function_spec("lambda10", kLambda, kModuleName, kIgnoredParams, true_impl, kIgnoresContext),          // Null
-    function_spec("lambda11", kLambda, kModuleName, kValueParams, python_equal_impl, kIgnoresContext),    // Boolean
-    function_spec("lambda12", kLambda, kModuleName, kValueParams, python_equal_impl, kIgnoresContext),    // Integer
-    function_spec("is_float", "cy_is_for.<locals>.is_float", kModuleName, kValueParams, is_float_impl, kIgnoresContext),
-    function_spec("lambda13", kLambda, kModuleName, kValueParams, python_equal_impl, kIgnoresContext),    // String
-    function_spec("lambda14", kLambda, kModuleName, kValueParams, same_instant_impl, kIgnoresContext),    // DateTime
-    function_spec("is_blob", "cy_is_for.<locals>.is_blob", kModuleName, kValueParams, is_blob_impl, kIgnoresContext),
-    function_spec("lambda16", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Vector
-    function_spec("lambda17", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Matrix
-    function_spec("lambda18", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Array
-    function_spec("lambda19", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Set
-    function_spec("lambda20", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Dict
-    function_spec("lambda21", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Ref
+const NativeSpec leaf_specs[] = {
+    equality_spec<never_native>("is_never", "cy_is_for.<locals>.is_never", kIgnoredParams, kIgnoresContext),
+    equality_spec<true_native>("lambda10", kLambda, kIgnoredParams, kIgnoresContext),            // Null
+    equality_spec<python_equal_native>("lambda11", kLambda, kValueParams, kIgnoresContext),      // Boolean
+    equality_spec<python_equal_native>("lambda12", kLambda, kValueParams, kIgnoresContext),      // Integer
+    equality_spec<is_float_native>("is_float", "cy_is_for.<locals>.is_float", kValueParams, kIgnoresContext),
+    equality_spec<python_equal_native>("lambda13", kLambda, kValueParams, kIgnoresContext),      // String
+    equality_spec<same_instant_native>("lambda14", kLambda, kValueParams, kIgnoresContext),      // DateTime
+    equality_spec<is_blob_native>("is_blob", "cy_is_for.<locals>.is_blob", kValueParams, kIgnoresContext),
+    equality_spec<same_object_native>("lambda16", kLambda, kValueParams, kIgnoresContext),       // Vector
+    equality_spec<same_object_native>("lambda17", kLambda, kValueParams, kIgnoresContext),       // Matrix
+    equality_spec<same_object_native>("lambda18", kLambda, kValueParams, kIgnoresContext),       // Array
+    equality_spec<same_object_native>("lambda19", kLambda, kValueParams, kIgnoresContext),       // Set
+    equality_spec<same_object_native>("lambda20", kLambda, kValueParams, kIgnoresContext),       // Dict
+    equality_spec<same_object_native>("lambda21", kLambda, kValueParams, kIgnoresContext),       // Ref
 };
 static_assert(std::size(leaf_specs) == static_cast<size_t>(Kind::Ref) + 1);
 
@@ -131,7 +130,7 @@ PyObject* build_kind(Kind kind, PyObject* type_val, PyObject* type_ctx) noexcept
             return nullptr;
         case Kind::AsyncFunction:  // never classified: is_async_function_type is not asked
         case Kind::Unknown: return raise_unknown_type(type_val, IdText::Str);
-        default: return make_function(leaf_specs[static_cast<int>(kind)]).release();
+        default: return make_function(leaf_specs[static_cast<int>(kind)].function).release();
     }
 }
 

@@ -16,7 +16,7 @@ PyObject* compare_string_impl(NativeFunction* self, PyObject* const* a) noexcept
             return nullptr;
         }
     }
-    return compare_ordered_impl(self, a);
+    return pair_comparer_entry<compare_ordered_native>(self, a);
 }
 
 constexpr Params kPair{2, 2, {"x", "y"}};
@@ -24,18 +24,18 @@ constexpr Params kPair{2, 2, {"x", "y"}};
 }  // namespace
 
 const FunctionSpec cy_compare_bool_spec = function_spec(
-    "cy_compare_bool", "cy_compare_bool", kModuleName, kPair, compare_bool_impl, 0,
+    "cy_compare_bool", "cy_compare_bool", kModuleName, kPair, pair_comparer_entry<compare_bool_native>, 0,
     "Compare two booleans. False < True.");
 const FunctionSpec cy_compare_int_spec = function_spec(
-    "cy_compare_int", "cy_compare_int", kModuleName, kPair, compare_int_impl, 0, "Compare two integers.");
+    "cy_compare_int", "cy_compare_int", kModuleName, kPair, pair_comparer_entry<compare_int_native>, 0, "Compare two integers.");
 const FunctionSpec cy_compare_float_spec = function_spec(
-    "cy_compare_float", "cy_compare_float", kModuleName, kPair, compare_float_impl, 0,
+    "cy_compare_float", "cy_compare_float", kModuleName, kPair, pair_comparer_entry<compare_float_native>, 0,
     "Compare two floats with NaN and -0 handling.");
 const FunctionSpec cy_compare_string_spec = function_spec(
     "cy_compare_string", "cy_compare_string", kModuleName, kPair, compare_string_impl, 0,
     "Compare two strings.");
 const FunctionSpec cy_equal_float_spec = function_spec(
-    "cy_equal_float", "cy_equal_float", kModuleName, kPair, equal_float_impl, 0,
+    "cy_equal_float", "cy_equal_float", kModuleName, kPair, pair_equality_entry<equal_float_native>, 0,
     "Float equality with NaN == NaN and -0 != +0.");
 
 }  // namespace vorn::sortkit

@@ -79,6 +79,7 @@ int key_traverse(PyObject* self, visitproc visit, void* arg) noexcept {
 
 int key_clear(PyObject* self) noexcept {
     as_key(self)->code = KeyCode{};
+    drop_image(as_key(self));
     Py_XSETREF(as_key(self)->value, Py_NewRef(Py_None));
     Py_XSETREF(as_key(self)->compare, Py_NewRef(Py_None));
     return 0;
@@ -87,6 +88,7 @@ int key_clear(PyObject* self) noexcept {
 void key_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    drop_image(as_key(self));
     Py_CLEAR(as_key(self)->value);
     Py_CLEAR(as_key(self)->compare);
     type->tp_free(self);
@@ -95,14 +97,19 @@ void key_dealloc(PyObject* self) noexcept {
 
 // ---- Comparison and hashing -----------------------------------------------------------
 
-// self._compare(self.value, other.value). Our own comparers run through their C
-// entry. Python code run by the comparer may rebind either key, so the call holds
-// what it uses. New reference, or null.
-PyObject* call_comparer(PyObject* self, PyObject* other) noexcept {
+// self._compare(self.value, other.value) in the native protocol (closures.hpp): our
+// own comparers run through their native entry. Python code run by the comparer may
+// rebind either key, so the call holds what it uses.
+int call_comparer(PyObject* self, PyObject* other, PyObject** object) noexcept {
     Ref compare = Ref::borrow(as_key(self)->compare);
     Ref x = Ref::borrow(as_key(self)->value);
     Ref y = Ref::borrow(as_key(other)->value);
-    return call2(compare.get(), x.get(), y.get());
+    if (NativeEntry e = native_entry_of(compare.get())) {
+        // Our comparers take (x, y, ctx=None); a two-parameter module function is no
+        // closure of ours and has no native entry.
+        return e(reinterpret_cast<NativeFunction*>(compare.get()), x.get(), y.get(), Py_None, object);
+    }
+    return comparer_result(call2(compare.get(), x.get(), y.get()), object);
 }
 
 bool order_holds(int op, int sign) noexcept {
@@ -141,8 +148,16 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     int code_sign;
     if (a.kind != kNoCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
         return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
-    Ref result = Ref::steal(call_comparer(self, other));
-    if (!result) return nullptr;
+    if (as_key(self)->image && as_key(other)->image) {
+        int decided = compare_images(as_key(self), as_key(other), &code_sign);
+        if (decided < 0) return nullptr;
+        if (decided) return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
+    }
+    PyObject* object = nullptr;
+    const int r = call_comparer(self, other, &object);
+    if (r == kFailed) return nullptr;
+    if (r != kObjectResult) return PyBool_FromLong(order_holds(op, r));
+    Ref result = Ref::steal(object);
     int32_t sign;
     if (small_int_value(result.get(), &sign)) return PyBool_FromLong(order_holds(op, sign));
     if (equality) {

@@ -19,15 +19,30 @@ struct KeyCode {
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
 };
 
+struct FieldImage;  // sort_key_image.cpp
+
 struct KeyObject {
     PyObject_HEAD
-    PyObject* value;    // the wrapped value; None in a fresh instance
-    PyObject* compare;  // the comparer; None in a fresh instance
-    KeyCode code;       // private; recomputed whenever the two fields change
+    PyObject* value;     // the wrapped value; None in a fresh instance
+    PyObject* compare;   // the comparer; None in a fresh instance
+    KeyCode code;        // private; recomputed whenever the two fields change
+    FieldImage* image;   // private, owned; remade with the code
 };
 
-// Recomputes the code of a key from its two fields (sort_key_code.cpp).
+// Recomputes the code and the image of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
+
+// The image of a Struct value: its fields as read when the key was made, kept when the
+// value is an exact dict of exact str keys and the comparer our Struct comparer.
+// While the dict's version tag is unchanged its entries are too, so two images decide
+// a comparison exactly as the comparer would, without the dict lookups
+// (sort_key_image.cpp).
+void update_image(KeyObject* key) noexcept;
+void drop_image(KeyObject* key) noexcept;
+
+// Orders two keys by their images: 1 with `*sign` set, 0 when the comparer must be
+// called, -1 with an exception set (RecursionError, as the comparer would raise it).
+int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept;
 
 // Orders two codes of the same kind: true with `*sign` set when they decide the
 // comparison exactly as the comparer would, false when the comparer must be called.
@@ -51,6 +66,11 @@ inline constexpr long kLayoutChecksum = 0xdbf9b16;
 inline constexpr long kOtherChecksums[2] = {0x4d8273f, 0x7694639};
 
 inline bool is_key(PyObject* o) noexcept { return PyObject_TypeCheck(o, key_type); }
+
+// The comparer that the keys of `cls` are made with, when `cls` is a key class made
+// by cy_make_vorn_key whose construction and comparison are still ours (so making and
+// ordering its keys runs no user code); borrowed, or null.
+PyObject* key_class_comparer(PyTypeObject* cls) noexcept;
 
 // Rebinds both fields of a key (what CyVornKey.__init__ does).
 void set_key_fields(PyObject* key, PyObject* value, PyObject* compare) noexcept;

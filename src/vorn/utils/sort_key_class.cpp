@@ -118,6 +118,16 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 }  // namespace
 
+PyObject* key_class_comparer(PyTypeObject* cls) noexcept {
+    if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_type->tp_new ||
+        cls->tp_richcompare != key_type->tp_richcompare)
+        return nullptr;
+    PyObject* init = compat::type_lookup(cls, str<"__init__">());
+    if (!init || !is_native_function(init) || reinterpret_cast<NativeFunction*>(init)->spec != &vorn_key_init_spec)
+        return nullptr;
+    return reinterpret_cast<NativeFunction*>(init)->state[slot::kBoundComparer];
+}
+
 const FunctionSpec cy_make_vorn_key_spec = function_spec(
     "cy_make_vorn_key", "cy_make_vorn_key", kModuleName, Params{1, 1, {"type_val"}}, make_vorn_key_impl, 0,
     kMakeVornKeyDoc);

@@ -62,6 +62,7 @@ void update_code(KeyObject* key) noexcept {
             break;
         case ScalarOrder::None: break;
     }
+    update_image(key);
 }
 
 }  // namespace vorn::sortkit

@@ -2,6 +2,7 @@
 #include "vorn/utils/type_context.hpp"
 
 #include "vorn/utils/composites.hpp"
+#include "vorn/utils/walk.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
@@ -39,6 +40,29 @@ PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcep
     Ref target = Ref::steal(forward_target(self));
     if (!target) return nullptr;
     return call3(target.get(), args[0], args[1], args[2]);
+}
+
+namespace {
+
+template <int (*Result)(PyObject*, PyObject**)>
+int forward_native(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    RecursionGuard guard(" in a recursive type");
+    if (guard.failed()) return kFailed;
+    Ref target = Ref::steal(forward_target(self));
+    if (!target) return kFailed;
+    if (NativeEntry e = native_entry_of(target.get()))
+        return e(reinterpret_cast<NativeFunction*>(target.get()), x, y, ctx, object);
+    return Result(call3(target.get(), x, y, ctx), object);
+}
+
+}  // namespace
+
+int forward_compare(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    return forward_native<comparer_result>(self, x, y, ctx, object);
+}
+
+int forward_equal(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+    return forward_native<equality_result>(self, x, y, ctx, object);
 }
 
 namespace {

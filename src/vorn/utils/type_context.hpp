@@ -25,6 +25,10 @@ PyObject* build_recursive(PyObject* type_val, PyObject* type_ctx,
 // The C entry of every recursive forwarder (x, y, ctx=None): calls the function in
 // the cell (state 0, a one-item list) with (x, y, ctx) and returns its result as is.
 PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcept;
+// The same as the native entries of the comparer's and the equality function's
+// forwarders.
+int forward_compare(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept;
+int forward_equal(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept;
 
 // Type-context operations: get (None when absent), item assignment, pop(key, None).
 // Exact dicts directly, any other mapping through its methods.

@@ -3,6 +3,7 @@
 // check, and calling component functions with the context fit for them.
 #pragma once
 
+#include "common/compat.hpp"
 #include "common/recursion.hpp"
 #include "vorn/utils/closures.hpp"
 #include "vorn/utils/private_context.hpp"
@@ -69,6 +70,61 @@ inline PyObject* call_component(PyObject* fn, PyObject* x, PyObject* y, PyObject
     if (fresh && !ignores_context(fn) && keep_alive(x, y) < 0) return nullptr;
     PyObject* passed = context_for(fn, ctx);
     return passed ? call3(fn, x, y, passed) : nullptr;
+}
+
+// The context to pass to the component `fn` with the pair (x, y) (see call_component):
+// `ctx` is None, a dict, or a private context. Borrowed; null with an exception set.
+inline PyObject* context_for_pair(PyObject* fn, PyObject* ctx, PyObject* x, PyObject* y, bool fresh) noexcept {
+    if (ctx == Py_None) return ctx;
+    if (fresh && !ignores_context(fn) && keep_alive(x, y) < 0) return nullptr;
+    return context_for(fn, ctx);
+}
+
+// A comparer's Python result `r` (a new reference, or null after an error) in the
+// native protocol: the value of the cached small ints -5 to 256 (the objects that
+// value stands for), otherwise the object itself.
+inline int comparer_result(PyObject* r, PyObject** object) noexcept {
+    if (!r) return kFailed;
+    Py_ssize_t v;
+    if (PyLong_CheckExact(r) && compat::compact_int(r, &v) && v >= -5 && v <= 256) {
+        Py_DECREF(r);
+        return static_cast<int>(v);
+    }
+    *object = r;
+    return kObjectResult;
+}
+
+// An equality function's Python result in the native protocol: 1 and 0 for True and
+// False, otherwise the object itself.
+inline int equality_result(PyObject* r, PyObject** object) noexcept {
+    if (!r) return kFailed;
+    if (r == Py_True || r == Py_False) {
+        Py_DECREF(r);
+        return r == Py_True;
+    }
+    *object = r;
+    return kObjectResult;
+}
+
+// call_component through the native protocol: our functions run through their native
+// entry, anything else is called and its result read back (`Result` is
+// comparer_result or equality_result). `ctx` null calls fn with two arguments.
+template <int (*Result)(PyObject*, PyObject**)>
+inline int call_native(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                       PyObject** object) noexcept {
+    PyObject* passed = Py_None;
+    if (ctx && !(passed = context_for_pair(fn, ctx, x, y, fresh))) return kFailed;
+    if (NativeEntry e = native_entry_of(fn)) return e(reinterpret_cast<NativeFunction*>(fn), x, y, passed, object);
+    return Result(ctx ? call3(fn, x, y, passed) : call2(fn, x, y), object);
+}
+
+inline int compare_component(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                             PyObject** object) noexcept {
+    return call_native<comparer_result>(fn, x, y, ctx, fresh, object);
+}
+inline int equal_component(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                           PyObject** object) noexcept {
+    return call_native<equality_result>(fn, x, y, ctx, fresh, object);
 }
 
 }  // namespace vorn::sortkit

@@ -1,0 +1,185 @@
+"""The native shortcuts of the composite functions, each against what the general path
+would do: field slots and key images of exact dicts, exact dicts walked in C, Dict
+equality by one lookup, Sets of scalars sorted natively, and results of user
+components passed on through the native protocol."""
+from __future__ import annotations
+
+import functools
+import math
+import random
+
+import pytest
+
+from vorn.types import types as T
+from vorn.utils._sortkit import cy_compare_for, cy_equal_for, cy_is_for, cy_make_vorn_key
+
+I, S, F = T.integer(), T.string(), T.float_()
+PERSON = T.struct(name=S, age=I)
+calls: list = []
+
+
+class Colliding:
+    """A dict key hashed like the str "name", whose == is Python code (logged)."""
+
+    def __hash__(self):
+        return hash("name")
+
+    def __eq__(self, other):
+        calls.append(other)
+        return False
+
+
+def reference_reads(x, y, names):
+    """The item reads of the general path: x[name], then y[name], field by field."""
+    for n in names:
+        x[n], y[n]
+
+
+@pytest.mark.parametrize("builder", [cy_compare_for, cy_equal_for, cy_is_for])
+def test_field_reads_make_the_same_eq_calls_as_subscription(builder):
+    # A dict holding a key that is not a str may make a lookup of "name" call that
+    # key's ==; a field read from the slot where the name was found must not skip it.
+    x = {Colliding(): 0, "name": "a", "age": 1}
+    y = {Colliding(): 0, "name": "a", "age": 2}
+    fn = builder(PERSON)
+    for _ in range(3):
+        calls.clear()
+        fn(x, y)
+        ours = len(calls)
+        calls.clear()
+        reference_reads(x, y, ["name", "age"])
+        assert ours == len(calls) > 0
+
+
+def test_dict_equality_looks_up_twice_where_a_key_can_tell():
+    # `key in y`, then `y[key]`: each lookup of "name" asks the colliding key's ==.
+    x = {"name": 1, "other": 2}
+    y = {Colliding(): 0, "name": 1}
+    equal = cy_equal_for(T.dict_(S, I))
+    calls.clear()
+    assert equal(x, y) is False
+    ours = len(calls)
+    calls.clear()
+    for k in x:
+        if k not in y:
+            break
+        y[k]
+    assert ours == len(calls) == 2
+
+
+def test_struct_keys_follow_their_dicts_when_they_change():
+    key = cy_make_vorn_key(PERSON)
+    a, b = {"name": "a", "age": 1}, {"name": "b", "age": 1}
+    ka, kb = key(a), key(b)
+    assert ka < kb
+    a["name"] = "c"  # a key keeps what it read only while the dict is unchanged
+    assert kb < ka
+    del a["name"]
+    with pytest.raises(KeyError):
+        ka < kb
+
+
+@pytest.mark.parametrize("extra", [{}, {1: 0}, {"name2": 0}])
+def test_struct_keys_order_as_the_comparer_does(extra):
+    rng = random.Random(5)
+    # Dicts of str keys only get key images; with an int key among them they do not.
+    people = [{**extra, "name": rng.choice(["a", "b", "ab", "é", "€", "😀", ""]),
+               "age": rng.choice([0, 1, 2**62, -2**62])} for _ in range(300)]
+    assert sorted(people, key=cy_make_vorn_key(PERSON)) == sorted(people, key=functools.cmp_to_key(cy_compare_for(PERSON)))
+
+
+def test_struct_keys_with_a_field_out_of_native_range_use_the_comparer():
+    key = cy_make_vorn_key(PERSON)
+    with pytest.raises(OverflowError):
+        key({"name": "a", "age": 2**64}) < key({"name": "a", "age": 1})
+
+
+class Growing:
+    """A value comparer that adds an entry to the dict being walked."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def __call__(self, x, y, ctx=None):
+        self.target[len(self.target) + 100] = 0
+        return 0
+
+
+def test_exact_dict_walk_raises_the_iterators_error_when_a_dict_grows():
+    x, y = {1: 1, 2: 2}, {1: 1, 2: 2}
+    compare = cy_compare_for(T.dict_(I, T.rec_ref("V")), {"V": Growing(x)})
+    with pytest.raises(RuntimeError, match="dictionary changed size during iteration"):
+        compare(x, y)
+    y2 = {1: 1, 2: 2}
+    compare = cy_compare_for(T.dict_(I, T.rec_ref("V")), {"V": Growing(y2)})
+    with pytest.raises(RuntimeError, match="dictionary changed size during iteration"):
+        compare({1: 1, 2: 2}, y2)
+
+
+class Sub(int):
+    pass
+
+
+@pytest.mark.parametrize("t, sets", [
+    (T.set_(I), [{1, 2}, {2, 3}, {True, 5}, {Sub(1), 2}, {-(2**63), 2**63 - 1}, set(), {0}]),
+    (T.set_(F), [{0.0, 1.5}, {-0.0, 1.5}, {math.nan, 1.0}, {math.inf}, {1, 2.0}]),
+    (T.set_(S), [{"a", "b"}, {"b", "a", ""}, {"é", "a"}, {"😀"}, set()]),
+])
+def test_sets_sorted_natively_order_as_keys_sort_them(t, sets):
+    compare = cy_compare_for(t)
+    key = cy_make_vorn_key(t.value)
+    for x in sets:
+        for y in sets:
+            xs, ys = sorted(x, key=key), sorted(y, key=key)
+            expected = next(((cy_compare_for(t.value)(a, b)) for a, b in zip(xs, ys)
+                             if cy_compare_for(t.value)(a, b)), (len(xs) > len(ys)) - (len(xs) < len(ys)))
+            assert compare(x, y) == expected
+
+
+def test_set_of_ints_out_of_native_range_raises_as_keys_do():
+    with pytest.raises(OverflowError):
+        cy_compare_for(T.set_(I))({2**64, 1}, {1, 2})
+
+
+@pytest.mark.parametrize("result", [0.5, 2**40, -7, True, "x"])
+def test_user_component_results_pass_through_as_they_are(result):
+    user = lambda x, y, ctx=None: result  # noqa: E731
+    ctx = {"U": user}
+    assert cy_compare_for(T.ref(T.rec_ref("U")), ctx)(Box(1), Box(2)) is result
+    assert cy_compare_for(T.variant(a=T.rec_ref("U")), ctx)({"type": "a", "value": 1},
+                                                           {"type": "a", "value": 2}) == result
+    assert cy_equal_for(T.ref(T.rec_ref("U")), ctx)(Box(1), Box(2)) == result
+
+
+class Box:
+    def __init__(self, value):
+        self.value = value
+
+
+OPTION = T.variant(none=T.null(), some=I)
+
+
+def test_variant_keys_follow_their_dicts_when_they_change():
+    key = cy_make_vorn_key(OPTION)
+    a, b = {"type": "some", "value": 1}, {"type": "some", "value": 2}
+    ka, kb = key(a), key(b)
+    assert ka < kb
+    a["value"] = 3
+    assert kb < ka
+    a["type"] = "none"
+    assert ka < kb
+    a["type"] = b["type"] = "other"  # equal tags naming no case
+    with pytest.raises(KeyError):
+        ka < kb
+
+
+def test_variant_keys_order_as_the_comparer_does():
+    rng = random.Random(9)
+    values = [{"type": "none", "value": None} if rng.random() < 0.3 else
+              {"type": "some", "value": rng.choice([0, 1, -1, 2**62, True, 1.5])} for _ in range(300)]
+    values += [{1: 0, "type": "some", "value": 4}]  # not a dict of str keys: no image
+    try:
+        expected = sorted(values, key=functools.cmp_to_key(cy_compare_for(OPTION)))
+    except TypeError:
+        pytest.skip("mixed payloads")
+    assert sorted(values, key=cy_make_vorn_key(OPTION)) == expected
