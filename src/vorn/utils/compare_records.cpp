@@ -40,6 +40,8 @@ int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx,
     if (dicts) {
         PyObject* a = dict_field(x, f);
         if (!a) return -1;
+        // Held across a lookup in y that may run code changing x.
+        if (field_lookup_runs_code(y, f)) xv = Ref::borrow(a);
         PyObject* b = dict_field(y, f);
         if (!b) return -1;
         int sign;
@@ -48,7 +50,7 @@ int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx,
             return 0;
         }
         // Held for the call, which may run code that changes the dicts.
-        xv = Ref::borrow(a);
+        if (!xv) xv = Ref::borrow(a);
         yv = Ref::borrow(b);
     } else {
         xv = Ref::steal(subscript(x, f.name));
