@@ -7,7 +7,7 @@ from __future__ import annotations
 import pytest
 
 from vorn.types import types as T
-from vorn.utils._sortkit import cy_compare_for, cy_equal_for, cy_is_for
+from vorn.utils._sortkit import CyVornKey, cy_compare_for, cy_equal_for, cy_is_for
 
 I = T.integer()
 freed: list = []
@@ -54,3 +54,25 @@ def test_field_of_x_held_while_y_is_looked_up(builder, result):
     assert builder(T.struct(a=T.rec_ref("U")), {"U": field})(x, y) == result
     assert seen == [[]]
     assert freed == ["Tracked"]
+
+
+class Data:
+    def __init__(self, data):
+        self._data = data
+
+
+EDGE_RESULTS = [-2**31, -2**31 + 1, 2**31 - 1]
+
+
+@pytest.mark.parametrize("r", EDGE_RESULTS)
+@pytest.mark.parametrize("t, x, y", [
+    (T.struct(a=T.rec_ref("U")), {"a": 1}, {"a": 2}),
+    (T.array(T.rec_ref("U")), [1], [2]),
+    (T.vector(T.rec_ref("U")), Data([1]), Data([2])),
+    (T.array(T.struct(a=T.rec_ref("U"))), [{"a": 1}], [{"a": 2}]),
+    (T.variant(v=T.struct(a=T.rec_ref("U"))), {"type": "v", "value": {"a": 1}}, {"type": "v", "value": {"a": 2}}),
+])
+def test_integer_results_at_the_ends_of_32_bits_pass_through(r, t, x, y):
+    compare = cy_compare_for(t, {"U": lambda a, b, ctx=None: r})
+    assert compare(x, y) == r
+    assert (CyVornKey(x, compare) < CyVornKey(y, compare)) is (r < 0)

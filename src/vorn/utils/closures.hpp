@@ -45,6 +45,14 @@ inline bool ignores_context(PyObject* fn) noexcept { return protocol_of(fn) & kI
 inline constexpr int kFailed = INT_MIN;            // an exception is set
 inline constexpr int kObjectResult = INT_MIN + 1;  // `*object` holds a new reference
 
+// A comparer's integer result `c` (any 32-bit value, as a user component may give) as
+// its native result: the two values that the markers above take travel as int objects.
+inline int native_int_result(int32_t c, PyObject** object) noexcept {
+    if (c > kObjectResult) return c;
+    *object = PyLong_FromLong(c);
+    return *object ? kObjectResult : kFailed;
+}
+
 // (self, x, y, ctx, object): `ctx` is None or a comparison context, never null.
 using NativeEntry = int (*)(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object);
 
