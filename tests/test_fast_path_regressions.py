@@ -76,3 +76,32 @@ def test_integer_results_at_the_ends_of_32_bits_pass_through(r, t, x, y):
     compare = cy_compare_for(t, {"U": lambda a, b, ctx=None: r})
     assert compare(x, y) == r
     assert (CyVornKey(x, compare) < CyVornKey(y, compare)) is (r < 0)
+
+
+class Box:
+    def __init__(self, value):
+        self.value = value
+
+
+@pytest.mark.parametrize("inner", [cy_equal_for(I), cy_is_for(I)])
+@pytest.mark.parametrize("a, b", [(1, 1), (1, 2)])
+def test_comparers_pass_on_an_equality_functions_result_as_it_is(inner, a, b):
+    # An equality function bound where a comparer is expected: its True or False is
+    # what comparers that return a component's result unchanged hand back.
+    expected = inner(a, b)
+    ctx = {"U": inner}
+    assert cy_compare_for(T.variant(v=T.rec_ref("U")), ctx)({"type": "v", "value": a},
+                                                            {"type": "v", "value": b}) is expected
+    assert cy_compare_for(T.ref(T.rec_ref("U")), ctx)(Box(a), Box(b)) is expected
+    dict_result = cy_compare_for(T.dict_(I, T.rec_ref("U")), ctx)({0: a}, {0: b})
+    assert dict_result is (expected if expected else 0)
+
+
+@pytest.mark.parametrize("a, b", [(1, 1), (1, 2), (2, 1)])
+def test_equality_functions_pass_on_a_comparers_result_as_it_is(a, b):
+    compare = cy_compare_for(I)
+    expected = compare(a, b)
+    ctx = {"U": compare}
+    assert cy_equal_for(T.ref(T.rec_ref("U")), ctx)(Box(a), Box(b)) is expected
+    assert cy_equal_for(T.variant(v=T.rec_ref("U")), ctx)({"type": "v", "value": a},
+                                                          {"type": "v", "value": b}) is expected

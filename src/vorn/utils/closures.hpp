@@ -23,6 +23,8 @@ enum ContextProtocol : unsigned {
     kForwardsContext = 4u,
     // The spec is the `function` of a NativeSpec: the function has a native entry.
     kHasNativeEntry = 8u,
+    // With kHasNativeEntry: an equality function's entry (truths), not a comparer's.
+    kEqualityEntry = 16u,
 };
 
 inline unsigned protocol_of(PyObject* fn) noexcept {
@@ -68,6 +70,16 @@ inline NativeEntry native_entry_of(PyObject* fn) noexcept {
     return s->flags & kHasNativeEntry ? reinterpret_cast<const NativeSpec*>(s)->entry : nullptr;
 }
 
+// The native entry of `fn` when it is of the kind the caller reads (`equality`: an
+// equality function, else a comparer), or null. A function of the other kind (bound
+// in a type context, say) is called through its Python entry: its 1 and True differ
+// where a result is passed on as it is.
+inline NativeEntry native_entry_of(PyObject* fn, bool equality) noexcept {
+    if (!is_native_function(fn)) return nullptr;
+    const unsigned flags = reinterpret_cast<NativeFunction*>(fn)->spec->flags;
+    return ((flags & kEqualityEntry) != 0) == equality ? native_entry_of(fn) : nullptr;
+}
+
 // The Python entry over a comparer's native entry: the int result as an int object.
 template <NativeEntry E>
 PyObject* comparer_python_entry(NativeFunction* self, PyObject* const* a) noexcept {
@@ -106,7 +118,7 @@ template <NativeEntry E>
 constexpr NativeSpec equality_spec(const char* name, const char* qualname, const Params& params,
                                    unsigned flags) {
     return {function_spec(name, qualname, kModuleName, params, equality_python_entry<E>,
-                          flags | kHasNativeEntry),
+                          flags | kHasNativeEntry | kEqualityEntry),
             E};
 }
 
