@@ -105,3 +105,19 @@ def test_equality_functions_pass_on_a_comparers_result_as_it_is(a, b):
     assert cy_equal_for(T.ref(T.rec_ref("U")), ctx)(Box(a), Box(b)) is expected
     assert cy_equal_for(T.variant(v=T.rec_ref("U")), ctx)({"type": "v", "value": a},
                                                           {"type": "v", "value": b}) is expected
+
+
+@pytest.mark.parametrize("builder", [cy_compare_for, cy_equal_for])
+def test_exact_dict_walk_raises_when_its_keys_change_at_one_size(builder):
+    # The first value comparison swaps a key of x for a new one: x.items() raises at
+    # the step that meets more entries than x had, though its size never changed.
+    x, y = {"a": 1, "b": 2}, {"a": 1, "b": 2}
+
+    def swap(a, b, ctx=None):
+        if "a" in x:
+            del x["a"]
+            x["c"] = 3
+        return builder(I)(a, b)
+
+    with pytest.raises(RuntimeError, match="dictionary keys changed during iteration"):
+        builder(T.dict_(T.string(), T.rec_ref("U")), {"U": swap})(x, y)
