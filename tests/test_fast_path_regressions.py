@@ -121,3 +121,43 @@ def test_exact_dict_walk_raises_when_its_keys_change_at_one_size(builder):
 
     with pytest.raises(RuntimeError, match="dictionary keys changed during iteration"):
         builder(T.dict_(T.string(), T.rec_ref("U")), {"U": swap})(x, y)
+
+
+class Person:
+    """Instances whose vars() are dicts sharing their keys with the class (split tables)."""
+
+    def __init__(self, name, age):
+        self.name, self.age = name, age
+
+
+def store_age(p, age):
+    p.age = age  # run often enough for the interpreter to specialise the store
+
+
+MUTATIONS = {
+    "attribute store": lambda p: [store_age(p, a) for a in (3, 4, 5)],
+    "attribute delete and store": lambda p: (delattr(p, "age"), store_age(p, 5)),
+    "item store": lambda p: vars(p).__setitem__("age", 5),
+    "update": lambda p: vars(p).update(age=5),
+    "dict.__init__": lambda p: dict.__init__(vars(p), age=5),
+    "pop and setdefault": lambda p: (vars(p).pop("age"), vars(p).setdefault("age", 5)),
+    "clear and update": lambda p: (vars(p).clear(), vars(p).update(name="b", age=5)),
+}
+
+
+@pytest.mark.parametrize("mutate", MUTATIONS.values(), ids=MUTATIONS.keys())
+def test_struct_keys_of_instance_dicts_follow_every_change(mutate):
+    from vorn.utils._sortkit import cy_make_vorn_key
+
+    person = T.struct(name=T.string(), age=I)
+    compare, key = cy_compare_for(person), cy_make_vorn_key(person)
+    for _ in range(20):
+        store_age(Person("x", 0), 1)
+    p = Person("b", 1)
+    other = {"name": "b", "age": 3}
+    kp, ko = key(vars(p)), key(other)
+    assert kp < ko
+    mutate(p)
+    assert compare(vars(p), other) == 1
+    assert kp > ko and not kp < ko
+    assert cy_equal_for(person)(vars(p), {"name": "b", "age": 5}) is True
