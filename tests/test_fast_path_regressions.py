@@ -6,6 +6,7 @@ from __future__ import annotations
 
 import pytest
 
+from leakcheck import assert_no_leaks
 from vorn.types import types as T
 from vorn.utils._sortkit import CyVornKey, cy_compare_for, cy_equal_for, cy_is_for
 
@@ -76,6 +77,7 @@ def test_integer_results_at_the_ends_of_32_bits_pass_through(r, t, x, y):
     compare = cy_compare_for(t, {"U": lambda a, b, ctx=None: r})
     assert compare(x, y) == r
     assert (CyVornKey(x, compare) < CyVornKey(y, compare)) is (r < 0)
+    assert_no_leaks(lambda: compare(x, y))
 
 
 class Box:
@@ -93,8 +95,9 @@ def test_comparers_pass_on_an_equality_functions_result_as_it_is(inner, a, b):
     assert cy_compare_for(T.variant(v=T.rec_ref("U")), ctx)({"type": "v", "value": a},
                                                             {"type": "v", "value": b}) is expected
     assert cy_compare_for(T.ref(T.rec_ref("U")), ctx)(Box(a), Box(b)) is expected
-    dict_result = cy_compare_for(T.dict_(I, T.rec_ref("U")), ctx)({0: a}, {0: b})
-    assert dict_result is (expected if expected else 0)
+    dict_compare = cy_compare_for(T.dict_(I, T.rec_ref("U")), ctx)
+    assert dict_compare({0: a}, {0: b}) is (expected if expected else 0)
+    assert_no_leaks(lambda: dict_compare({0: a}, {0: b}))
 
 
 @pytest.mark.parametrize("a, b", [(1, 1), (1, 2), (2, 1)])
