@@ -94,11 +94,13 @@ def values(t: T.Type, allow_nan: bool = True, max_size: int = 4,
                                 min_size=rc[0], max_size=rc[0])).map(V.VornMatrix)
     if kind == "Array":
         return st.lists(of(t.value), max_size=max_size if depth > 0 else 0).map(V.VornArray)
+    # A Set holds each element once and a Dict each key once, by Vorn equality.
     if kind == "Set":
-        return st.lists(of(t.value), max_size=max_size).map(V.VornSet)
+        return st.lists(of(t.value), max_size=max_size).map(
+            lambda xs: V.VornSet(_unique(t.value, xs, env)))
     if kind == "Dict":
-        return st.lists(st.tuples(of(t.value["key"]), of(t.value["value"])),
-                        max_size=max_size).map(V.VornDict)
+        return st.lists(st.tuples(of(t.value["key"]), of(t.value["value"])), max_size=max_size).map(
+            lambda pairs: V.VornDict(_unique(t.value["key"], pairs, env, key=lambda p: p[0])))
     if kind == "Ref":
         return of(t.value).map(V.VornRef)
     if kind == "Struct":
@@ -126,9 +128,19 @@ def typed_values(allow_nan: bool = True, **type_options) -> st.SearchStrategy:
     return types(**type_options).flatmap(lambda t: st.tuples(st.just(t), values(t, allow_nan)))
 
 
-def same(t, a, b, env=None):
+def _unique(t, items, env, key=lambda x: x):
+    """`items` without those whose key equals an earlier one's by Vorn equality."""
+    kept = []
+    for item in items:
+        if not any(same(t, key(item), key(k), env, ordered=False) for k in kept):
+            kept.append(item)
+    return kept
+
+
+def same(t, a, b, env=None, ordered=True):
     """Structural equality that also keeps order (the format keeps Set and Dict order),
-    Float by bits up to NaN, and Blob by bytes."""
+    Float by bits up to NaN, and Blob by bytes. With `ordered` false, Vorn equality: Sets
+    and Dicts regardless of order, and a Ref equal only to itself."""
     env = env or {}
     kind = t.type
     if kind == "Recursive":
@@ -136,8 +148,19 @@ def same(t, a, b, env=None):
         if payload.type == "wrapper":
             inner = dict(env)
             inner[payload.value["id"]] = payload.value["inner"]
-            return same(payload.value["inner"], a, b, inner)
-        return same(env[payload.value], a, b, env)
+            return same(payload.value["inner"], a, b, inner, ordered)
+        return same(env[payload.value], a, b, env, ordered)
+    if not ordered:
+        if kind == "Ref":
+            return a is b
+        if kind == "Set":
+            xs, ys = list(a), list(b)
+            return len(xs) == len(ys) and all(any(same(t.value, x, y, env, False) for y in ys) for x in xs)
+        if kind == "Dict":
+            xs, ys = list(a.items()), list(b.items())
+            return len(xs) == len(ys) and all(
+                any(same(t.value["key"], kx, ky, env, False) and same(t.value["value"], vx, vy, env, False)
+                    for ky, vy in ys) for kx, vx in xs)
     if kind == "Float":
         if math.isnan(a) or math.isnan(b):
             return math.isnan(a) and math.isnan(b)
@@ -147,25 +170,25 @@ def same(t, a, b, env=None):
     if kind == "Blob":
         return bytes(a.data) == bytes(b.data)
     if kind == "Vector":
-        return len(a._data) == len(b._data) and all(same(t.value, x, y, env) for x, y in zip(a._data, b._data))
+        return len(a._data) == len(b._data) and all(same(t.value, x, y, env, ordered) for x, y in zip(a._data, b._data))
     if kind == "Matrix":
         xs, ys = list(a._data.ravel()), list(b._data.ravel())
-        return (a.rows, a.cols) == (b.rows, b.cols) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
+        return (a.rows, a.cols) == (b.rows, b.cols) and all(same(t.value, x, y, env, ordered) for x, y in zip(xs, ys))
     if kind in ("Array", "Set"):
         xs, ys = list(a), list(b)
-        return len(xs) == len(ys) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
+        return len(xs) == len(ys) and all(same(t.value, x, y, env, ordered) for x, y in zip(xs, ys))
     if kind == "Dict":
         xs, ys = list(a.items()), list(b.items())
         return len(xs) == len(ys) and all(
-            same(t.value["key"], kx, ky, env) and same(t.value["value"], vx, vy, env)
+            same(t.value["key"], kx, ky, env, ordered) and same(t.value["value"], vx, vy, env, ordered)
             for (kx, vx), (ky, vy) in zip(xs, ys))
     if kind == "Ref":
-        return same(t.value, a.value, b.value, env)
+        return same(t.value, a.value, b.value, env, ordered)
     if kind == "Struct":
-        return set(a) == set(b) and all(same(f["type"], a[f["name"]], b[f["name"]], env) for f in t.value)
+        return set(a) == set(b) and all(same(f["type"], a[f["name"]], b[f["name"]], env, ordered) for f in t.value)
     if kind == "Variant":
         case = next(c for c in t.value if c["name"] == a["type"])
-        return a["type"] == b["type"] and same(case["type"], a["value"], b["value"], env)
+        return a["type"] == b["type"] and same(case["type"], a["value"], b["value"], env, ordered)
     raise AssertionError(f"unexpected kind {kind}")
 
 
