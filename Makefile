@@ -7,6 +7,8 @@ PIP       := $(PY) -m pip --disable-pip-version-check
 STAMP     := $(VENV)/.deps-installed
 PYTEST_ARGS ?=
 INSTALL_ARGS ?=
+# WERROR=ON builds with warnings as errors (as CI does).
+WERROR ?= OFF
 
 # Sanitizer build: its own venv and build folder, so it never mixes with the release one.
 ASAN_VENV      ?= .venv-asan
@@ -36,15 +38,18 @@ PYTHONS ?= 3.11 3.12 3.13
 
 all: install
 
-$(STAMP):
+# Made again when this file changes, so that an existing venv gets new dependencies.
+$(STAMP): Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "sortedcontainers>=2.4" "numpy>=1.24"
+	$(PIP) install -q "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "sortedcontainers>=2.4" "numpy>=1.24" \
+	  "mypy>=1.19" "sortedcontainers-stubs>=2.4"
 	touch $(STAMP)
 
 # Builds the extensions (incrementally, in $(BUILD_DIR)) and installs the package into the venv.
 install: $(STAMP)
-	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) $(INSTALL_ARGS) ".[test]"
+	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) \
+	  -Ccmake.define.VORN_WERROR=$(WERROR) $(INSTALL_ARGS) ".[test]"
 
 demo: install
 	$(PY) examples/tour.py

@@ -1,7 +1,8 @@
 """Instructions per comparison, counted by valgrind's callgrind (stable on a busy
 machine, unlike timings).
 
-    .venv/bin/python bench/callgrind_counts.py [case ...|all]     (default: struct struct5 array)
+    .venv/bin/python bench/callgrind_counts.py [case ...|all] [--keep DIR]
+                                                (default cases: struct struct5 array)
 
 For each case, the comparisons that sorted() makes on a fixed list of values are
 recorded once; each way of comparing ("key <", our comparer called directly,
@@ -9,7 +10,11 @@ cmp_to_key, the alternative a user would write) then replays exactly those pairs
 C loop, deque(map(op, lefts, rights), maxlen=0), in a process of its own under
 callgrind. The same process without the replay is counted too, and the difference
 divided by the number of pairs is the figure printed. It includes the loop's own cost
-(about what "loop overhead", operator.is_ over the same pairs, shows)."""
+(about what "loop overhead", operator.is_ over the same pairs, shows).
+
+With --keep DIR the profiles stay in DIR for callgrind_annotate; the installed modules
+are stripped, so for function names install the unstripped build first (copy
+build/release/_sortkit*.so over the one in the venv's vorn/utils)."""
 from __future__ import annotations
 
 import collections
@@ -19,6 +24,7 @@ import operator
 import os
 import pathlib
 import random
+import re
 import subprocess
 import sys
 import tempfile
@@ -83,10 +89,12 @@ def child(case, way):
     print(len(next(iter(ways.values()))[1]))
 
 
-def _count(case, way):
-    """(instructions of the whole process, number of pairs)."""
+def _count(case, way, keep=None):
+    """(instructions of the whole process, number of pairs); the profile is kept in the
+    folder `keep` if given, for callgrind_annotate."""
     with tempfile.TemporaryDirectory() as tmp:
-        out = pathlib.Path(tmp) / "callgrind.out"
+        label = re.sub(r"\W+", "_", way).strip("_") or "none"
+        out = pathlib.Path(keep or tmp) / f"callgrind.{case}.{label}.out"
         run = subprocess.run(
             ["valgrind", "-q", "--tool=callgrind", f"--callgrind-out-file={out}",
              sys.executable, __file__, "--child", case, way],
@@ -101,15 +109,19 @@ CASES = ["struct", "struct5", "array", "vornarray", "variant", "dict", "set", "l
          "eq_struct"]
 
 
-def main(cases):
-    if cases == ["all"]:
-        cases = CASES
+def main(args):
+    keep = None
+    if "--keep" in args:  # --keep DIR: keep the profiles there
+        i = args.index("--keep")
+        keep, args = args[i + 1], args[:i] + args[i + 2:]
+        pathlib.Path(keep).mkdir(parents=True, exist_ok=True)
+    cases = CASES if args == ["all"] else args or ["struct", "struct5", "array"]
     for case in cases:
         ways = list(_case_setup(case))
-        base, pairs = _count(case, "-")
+        base, pairs = _count(case, "-", keep)
         print(f"== {case}: instructions per comparison, over {pairs} comparisons", flush=True)
         for way in ways:
-            total, _ = _count(case, way)
+            total, _ = _count(case, way, keep)
             print(f"   {way:<16} {(total - base) / pairs:8.0f}", flush=True)
 
 
@@ -117,4 +129,4 @@ if __name__ == "__main__":
     if sys.argv[1:2] == ["--child"]:
         child(*sys.argv[2:4])
     else:
-        main(sys.argv[1:] or ["struct", "struct5", "array"])
+        main(sys.argv[1:])

@@ -11,10 +11,11 @@ __all__ = ["measure", "race", "Table"]
 
 def race(fns: dict[str, Callable[[], object]], repeat: int = 5, min_time: float = 0.05,
          collector: bool = False) -> dict[str, float]:
-    """Best wall time of one call of each of ``fns``, in seconds, over ``repeat`` rounds.
+    """Best time of one call of each of ``fns``, in seconds, over ``repeat`` rounds.
 
-    Each round times every function in turn, so a slow spell of a busy machine hits them
-    alike. A timing repeats its function until it has run for ``min_time``, so fast
+    Time is this process's CPU time, so that time other processes take on a busy
+    machine does not count; each round times every function in turn, so that what
+    they still share (caches, memory bandwidth) hits them alike. A timing repeats its function until it has run for ``min_time``, so fast
     calls are timed over many runs. The collector is paused inside each timing unless
     ``collector`` is true; garbage of earlier timings is collected before each one.
     """
@@ -27,11 +28,11 @@ def race(fns: dict[str, Callable[[], object]], repeat: int = 5, min_time: float 
                 if not collector:
                     gc.disable()
                 n = 0
-                start = time.perf_counter()
+                start = time.process_time()
                 while True:
                     fn()
                     n += 1
-                    elapsed = time.perf_counter() - start
+                    elapsed = time.process_time() - start
                     if elapsed >= min_time:
                         break
                 gc.enable()
@@ -43,7 +44,7 @@ def race(fns: dict[str, Callable[[], object]], repeat: int = 5, min_time: float 
 
 
 def measure(fn: Callable[[], object], repeat: int = 5, min_time: float = 0.05) -> float:
-    """Best wall time of one call of ``fn`` over ``repeat`` rounds (see ``race``)."""
+    """Best time of one call of ``fn`` over ``repeat`` rounds (see ``race``)."""
     return race({"fn": fn}, repeat, min_time)["fn"]
 
 

@@ -94,13 +94,13 @@ def values(t: T.Type, allow_nan: bool = True, max_size: int = 4,
                                 min_size=rc[0], max_size=rc[0])).map(V.VornMatrix)
     if kind == "Array":
         return st.lists(of(t.value), max_size=max_size if depth > 0 else 0).map(V.VornArray)
-    # A Set holds each element once and a Dict each key once, by Vorn equality.
+    # A Set holds no two elements, and a Dict no two keys, that are equal as Vorn values.
     if kind == "Set":
-        return st.lists(of(t.value), max_size=max_size).map(
-            lambda xs: V.VornSet(_unique(t.value, xs, env)))
+        return st.lists(of(t.value), max_size=max_size,
+                        unique_by=lambda v: vorn_key(t.value, v, env)).map(V.VornSet)
     if kind == "Dict":
-        return st.lists(st.tuples(of(t.value["key"]), of(t.value["value"])), max_size=max_size).map(
-            lambda pairs: V.VornDict(_unique(t.value["key"], pairs, env, key=lambda p: p[0])))
+        return st.lists(st.tuples(of(t.value["key"]), of(t.value["value"])), max_size=max_size,
+                        unique_by=lambda kv: vorn_key(t.value["key"], kv[0], env)).map(V.VornDict)
     if kind == "Ref":
         return of(t.value).map(V.VornRef)
     if kind == "Struct":
@@ -128,19 +128,47 @@ def typed_values(allow_nan: bool = True, **type_options) -> st.SearchStrategy:
     return types(**type_options).flatmap(lambda t: st.tuples(st.just(t), values(t, allow_nan)))
 
 
-def _unique(t, items, env, key=lambda x: x):
-    """`items` without those whose key equals an earlier one's by Vorn equality."""
-    kept = []
-    for item in items:
-        if not any(same(t, key(item), key(k), env, ordered=False) for k in kept):
-            kept.append(item)
-    return kept
+def vorn_key(t, v, env):
+    """A hashable key of the value `v` of `t` (not cyclic) that two values share exactly
+    when they are equal as Vorn values: NaN equals NaN, -0.0 differs from 0.0, Sets and
+    Dicts whatever their order, Refs by their targets (stricter than the runtime, which
+    keeps distinct Ref cells apart, so every Set drawn is one the runtime keeps whole)."""
+    kind = t.type
+    if kind == "Recursive":
+        payload = t.value
+        if payload.type == "wrapper":
+            inner = dict(env)
+            inner[payload.value["id"]] = payload.value["inner"]
+            return vorn_key(payload.value["inner"], v, inner)
+        return vorn_key(env[payload.value], v, env)
+    if kind == "Float":
+        return "nan" if math.isnan(v) else (v, math.copysign(1, v))
+    if kind == "Blob":
+        return bytes(v.data)
+    if kind == "Vector":
+        return tuple(vorn_key(t.value, x, env) for x in v._data)
+    if kind == "Matrix":
+        return (v.rows, v.cols, tuple(vorn_key(t.value, x, env) for x in v._data.ravel()))
+    if kind == "Array":
+        return tuple(vorn_key(t.value, x, env) for x in v)
+    if kind == "Set":
+        return frozenset(vorn_key(t.value, x, env) for x in v)
+    if kind == "Dict":
+        return frozenset((vorn_key(t.value["key"], k, env), vorn_key(t.value["value"], x, env))
+                         for k, x in v.items())
+    if kind == "Ref":
+        return ("ref", vorn_key(t.value, v.value, env))
+    if kind == "Struct":
+        return tuple(vorn_key(f["type"], v[f["name"]], env) for f in t.value)
+    if kind == "Variant":
+        case = next(c for c in t.value if c["name"] == v["type"])
+        return (v["type"], vorn_key(case["type"], v["value"], env))
+    return (type(v), v)
 
 
-def same(t, a, b, env=None, ordered=True):
+def same(t, a, b, env=None):
     """Structural equality that also keeps order (the format keeps Set and Dict order),
-    Float by bits up to NaN, and Blob by bytes. With `ordered` false, Vorn equality: Sets
-    and Dicts regardless of order, and a Ref equal only to itself."""
+    Float by bits up to NaN, and Blob by bytes."""
     env = env or {}
     kind = t.type
     if kind == "Recursive":
@@ -148,19 +176,8 @@ def same(t, a, b, env=None, ordered=True):
         if payload.type == "wrapper":
             inner = dict(env)
             inner[payload.value["id"]] = payload.value["inner"]
-            return same(payload.value["inner"], a, b, inner, ordered)
-        return same(env[payload.value], a, b, env, ordered)
-    if not ordered:
-        if kind == "Ref":
-            return a is b
-        if kind == "Set":
-            xs, ys = list(a), list(b)
-            return len(xs) == len(ys) and all(any(same(t.value, x, y, env, False) for y in ys) for x in xs)
-        if kind == "Dict":
-            xs, ys = list(a.items()), list(b.items())
-            return len(xs) == len(ys) and all(
-                any(same(t.value["key"], kx, ky, env, False) and same(t.value["value"], vx, vy, env, False)
-                    for ky, vy in ys) for kx, vx in xs)
+            return same(payload.value["inner"], a, b, inner)
+        return same(env[payload.value], a, b, env)
     if kind == "Float":
         if math.isnan(a) or math.isnan(b):
             return math.isnan(a) and math.isnan(b)
@@ -170,25 +187,25 @@ def same(t, a, b, env=None, ordered=True):
     if kind == "Blob":
         return bytes(a.data) == bytes(b.data)
     if kind == "Vector":
-        return len(a._data) == len(b._data) and all(same(t.value, x, y, env, ordered) for x, y in zip(a._data, b._data))
+        return len(a._data) == len(b._data) and all(same(t.value, x, y, env) for x, y in zip(a._data, b._data))
     if kind == "Matrix":
         xs, ys = list(a._data.ravel()), list(b._data.ravel())
-        return (a.rows, a.cols) == (b.rows, b.cols) and all(same(t.value, x, y, env, ordered) for x, y in zip(xs, ys))
+        return (a.rows, a.cols) == (b.rows, b.cols) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
     if kind in ("Array", "Set"):
         xs, ys = list(a), list(b)
-        return len(xs) == len(ys) and all(same(t.value, x, y, env, ordered) for x, y in zip(xs, ys))
+        return len(xs) == len(ys) and all(same(t.value, x, y, env) for x, y in zip(xs, ys))
     if kind == "Dict":
         xs, ys = list(a.items()), list(b.items())
         return len(xs) == len(ys) and all(
-            same(t.value["key"], kx, ky, env, ordered) and same(t.value["value"], vx, vy, env, ordered)
+            same(t.value["key"], kx, ky, env) and same(t.value["value"], vx, vy, env)
             for (kx, vx), (ky, vy) in zip(xs, ys))
     if kind == "Ref":
-        return same(t.value, a.value, b.value, env, ordered)
+        return same(t.value, a.value, b.value, env)
     if kind == "Struct":
-        return set(a) == set(b) and all(same(f["type"], a[f["name"]], b[f["name"]], env, ordered) for f in t.value)
+        return set(a) == set(b) and all(same(f["type"], a[f["name"]], b[f["name"]], env) for f in t.value)
     if kind == "Variant":
         case = next(c for c in t.value if c["name"] == a["type"])
-        return a["type"] == b["type"] and same(case["type"], a["value"], b["value"], env, ordered)
+        return a["type"] == b["type"] and same(case["type"], a["value"], b["value"], env)
     raise AssertionError(f"unexpected kind {kind}")
 
 

@@ -97,3 +97,50 @@ def test_setstate_merges_pairs_and_takes_its_keyword():
     assert (k.value, k.a) == (2, 1)
     k.__setstate__(__pyx_state=(sk.cy_compare_int, 3))
     assert k.value == 3
+
+
+@pytest.mark.parametrize("builder, qualname", [
+    (sk.cy_compare_for, "cy_compare_for.<locals>.compare_struct"),
+    (sk.cy_equal_for, "cy_equal_for.<locals>.equal_struct"),
+    (sk.cy_is_for, "cy_is_for.<locals>.is_struct"),
+])
+def test_field_list_damaged_during_its_build_raises(monkeypatch, builder, qualname):
+    # The half-built Struct function's field list is reachable through the collector;
+    # an entry that is no (name, function) pair is refused, never read blindly.
+    last = T.integer()
+    original = sk.is_never_type
+    outcomes = []
+
+    def spy(t):
+        if t is last:
+            for o in gc.get_objects():
+                lists = [r for r in gc.get_referents(o) if type(r) is list]
+                if type(o) is type(sk.cy_compare_int) and o.__qualname__ == qualname and lists:
+                    lists[0].append(5)
+                    with pytest.raises(TypeError, match="field entry"):
+                        o({"a": 1, "b": 1}, {"a": 1, "b": 1})
+                    outcomes.append(o)
+        return original(t)
+
+    monkeypatch.setattr(sk, "is_never_type", spy)
+    with pytest.raises(TypeError, match="field entry"):
+        builder(T.struct(a=T.integer(), b=last))
+    assert outcomes
+
+
+def _clear(obj):
+    """Runs the collector's clear step on `obj`, as it does for an object of a cycle
+    that something else still reaches while the cycle is torn down."""
+    import ctypes
+    tp_clear = ctypes.c_void_p.from_address(id(type(obj)) + 24 * ctypes.sizeof(ctypes.c_void_p)).value
+    assert tp_clear
+    ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.py_object)(tp_clear)(obj)
+
+
+@pytest.mark.parametrize("make", [lambda cls: cls(5), lambda cls: cls.__init__(cls.__new__(cls), 5)],
+                         ids=["call", "__init__"])
+def test_key_class_whose_init_was_cleared_raises(make):
+    cls = sk.cy_make_vorn_key(T.integer())
+    _clear(cls.__dict__["__init__"])
+    with pytest.raises(RuntimeError, match="cleared"):
+        make(cls)

@@ -96,6 +96,53 @@ def limits(request):
     sys.setrecursionlimit(saved)
 
 
+def test_each_thread_is_stopped_by_its_own_stack():
+    """Threads with small and large stacks, one after another and side by side, compare
+    values 2000 deep (about a quarter of a small stack's usable part and far less than a
+    large one's): the small stacks stop the walk, the large ones finish it, whatever
+    thread probed its stack last."""
+    compare = sk.cy_compare_for(SHAPES["array"][0])
+    pair = (nest(lambda v: [v], [], 2000), nest(lambda v: [v], [], 2000))
+    outcomes = {}
+
+    def work(name, rounds):
+        for _ in range(rounds):
+            try:
+                outcomes.setdefault(name, set()).add(compare(*pair))
+            except RecursionError:
+                outcomes.setdefault(name, set()).add("RecursionError")
+
+    saved_limit, saved_interval = sys.getrecursionlimit(), sys.getswitchinterval()
+    sys.setrecursionlimit(100 * DEPTH)
+    sys.setswitchinterval(1e-5)
+    try:
+        try:
+            compare(*pair)
+        except RecursionError:  # 3.12 bounds C recursion by a fixed count of its own
+            pytest.skip("the interpreter's own C recursion limit is below 2000 levels")
+        for batch in ([("small 0", 256), ("large 0", 16384), ("small 1", 256)],
+                      [("small 2", 256), ("large 1", 16384), ("large 2", 8192), ("small 3", 512)]):
+            threads = []
+            for name, kib in batch:
+                old = threading.stack_size(kib * 1024)  # for threads started from now on
+                try:
+                    threads.append(threading.Thread(target=work, args=(name, 20)))
+                    threads[-1].start()
+                finally:
+                    threading.stack_size(old)
+                if name == "small 0" or name == "large 0":  # the first batch one after another
+                    threads[-1].join()
+            for th in threads:
+                th.join()
+        work("main", 5)
+    finally:
+        sys.setrecursionlimit(saved_limit)
+        sys.setswitchinterval(saved_interval)
+    assert outcomes == {name: {"RecursionError"} if name.startswith("small") else {0}
+                        for name in ["small 0", "small 1", "small 2", "small 3", "large 0", "large 1",
+                                     "large 2", "main"]}
+
+
 @pytest.mark.parametrize("builder", [sk.cy_compare_for, sk.cy_equal_for])
 def test_deep_values_raise_recursion_error_in_comparers_and_equality(deep, limits, builder):
     _, t, x, y = deep

@@ -68,6 +68,41 @@ def test_items_made_on_access_are_not_taken_for_pairs_already_seen(builder, uneq
     assert builder(t)(x, y) == unequal
 
 
+@pytest.mark.parametrize("builder, unequal", [(sk.cy_compare_for, -1), (sk.cy_equal_for, False)])
+@pytest.mark.parametrize("name, t, container, make", FRESH_CONTAINERS, ids=[c[0] for c in FRESH_CONTAINERS])
+def test_items_made_on_access_are_kept_alive_under_a_callers_context(builder, unequal, name, t, container,
+                                                                     make):
+    # The same with the caller's own dict as the context: the temporaries are kept
+    # for the walk all the same, and the dict holds nothing but id()s.
+    x = container(list(range(50)), make)
+    y = container(list(range(49)) + [99], make)
+    ctx = {}
+    assert builder(t)(x, y, ctx) == unequal
+    assert ctx and all(type(k) is int and type(v) is set and all(type(i) is int for i in v)
+                       for k, v in ctx.items())
+
+
+class Fresh:
+    """The issue's example: a list served through a __getitem__ that copies."""
+
+    def __init__(self, rows):
+        self.rows = rows
+
+    def __len__(self):
+        return len(self.rows)
+
+    def __getitem__(self, i):
+        return list(self.rows[i])
+
+
+@pytest.mark.parametrize("make_ctx", [lambda: None, dict], ids=["none", "dict"])
+def test_fresh_rows_compare_alike_with_and_without_a_context(make_ctx):
+    t = T.array(T.array(I))
+    x, y = Fresh([[1], [1], [1]]), Fresh([[1], [1], [2]])
+    assert sk.cy_compare_for(t)(x, y, make_ctx()) == -1
+    assert sk.cy_equal_for(t)(x, y, make_ctx()) is False
+
+
 def test_a_context_kept_natively_reaches_other_callables_as_the_dict():
     seen = []
 

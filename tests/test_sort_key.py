@@ -207,6 +207,33 @@ def test_keys_are_collected_in_cycles():
     assert alive() is None
 
 
+def _comparer(key):
+    return key.__reduce__()[2][0]
+
+
+@pytest.mark.parametrize("close", [
+    lambda cls, key, extra: setattr(cls, "lowest", (key, extra)),
+    lambda cls, key, extra: setattr(_comparer(key), "kept", (key, extra)),
+    lambda cls, key, extra: _comparer(key).__dict__.update(kept=(key, extra)),
+    lambda cls, key, extra: setattr(_comparer(key), "__doc__", (key, extra)),
+    lambda cls, key, extra: setattr(_comparer(key), "__module__", (key, extra)),
+], ids=["class attribute", "comparer attribute", "comparer __dict__", "comparer __doc__",
+        "comparer __module__"])
+@pytest.mark.parametrize("t, value", [(T.integer(), -2**63), (T.float_(), 0.5), (T.string(), "a")])
+def test_scalar_keys_in_cycles_through_their_class_or_comparer_are_collected(close, t, value):
+    # A key of a scalar reaches no user object through its value, but it does through
+    # its class and its comparer, which user code can give attributes.
+    class Marker:
+        pass
+    cls = cy_make_vorn_key(t)
+    key, marker = cls(value), Marker()
+    close(cls, key, marker)
+    alive = weakref.ref(marker)
+    del cls, key, marker
+    gc.collect()
+    assert alive() is None
+
+
 # ---- cy_make_vorn_key -------------------------------------------------------------------
 
 def test_made_class_surface():

@@ -3,6 +3,7 @@
 #include "common/function.hpp"
 
 #include "common/args.hpp"
+#include "common/static_type.hpp"
 
 #include <structmember.h>
 
@@ -149,28 +150,26 @@ PyGetSetDef function_getset[] = {
 PyTypeObject NativeFunctionType{};
 
 int ready_function_type() noexcept {
-    PyTypeObject& t = NativeFunctionType;
-    if (t.tp_flags & Py_TPFLAGS_READY) return 0;
-    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
-    t.tp_name = "vorn_function";
-    t.tp_basicsize = sizeof(NativeFunction);
-    t.tp_dealloc = function_dealloc;
-    t.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
-    t.tp_repr = function_repr;
-    t.tp_call = PyVectorcall_Call;
-    t.tp_getattro = PyObject_GenericGetAttr;
-    t.tp_setattro = PyObject_GenericSetAttr;
-    t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
-                 Py_TPFLAGS_METHOD_DESCRIPTOR;
-    t.tp_doc = "A function of the Vorn native modules.";
-    t.tp_traverse = function_traverse;
-    t.tp_clear = function_clear;
-    t.tp_methods = function_methods;
-    t.tp_members = function_members;
-    t.tp_getset = function_getset;
-    t.tp_descr_get = function_descr_get;
-    t.tp_dictoffset = offsetof(NativeFunction, dict);
-    return PyType_Ready(&t);
+    return ready_static_type(NativeFunctionType, [](PyTypeObject& t) {
+        t.tp_name = "vorn_function";
+        t.tp_basicsize = sizeof(NativeFunction);
+        t.tp_dealloc = function_dealloc;
+        t.tp_vectorcall_offset = offsetof(NativeFunction, vectorcall);
+        t.tp_repr = function_repr;
+        t.tp_call = PyVectorcall_Call;
+        t.tp_getattro = PyObject_GenericGetAttr;
+        t.tp_setattro = PyObject_GenericSetAttr;
+        t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_HAVE_VECTORCALL |
+                     Py_TPFLAGS_METHOD_DESCRIPTOR;
+        t.tp_doc = "A function of the Vorn native modules.";
+        t.tp_traverse = function_traverse;
+        t.tp_clear = function_clear;
+        t.tp_methods = function_methods;
+        t.tp_members = function_members;
+        t.tp_getset = function_getset;
+        t.tp_descr_get = function_descr_get;
+        t.tp_dictoffset = offsetof(NativeFunction, dict);
+    });
 }
 
 Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> state) noexcept {

@@ -20,10 +20,18 @@ using NativeImpl = PyObject* (*)(NativeFunction* self, PyObject* const* args);
 inline constexpr int kMaxParams = 4;
 inline constexpr int kMaxState = 3;
 
+// The parameters of a function: `count` names, the first `required` of them
+// required, the rest optional and defaulting to None.
+struct Params {
+    int count;
+    int required;
+    const char* names[kMaxParams];
+};
+
 // Static description of one kind of function, shared by all its instances (so it
-// must outlive them: define specs as statics). Optional parameters are trailing and
-// default to None. `name` and `qualname` are the initial __name__ and __qualname__;
-// `module` the __module__; `doc` may be null.
+// must outlive them: define specs as statics). `name` and `qualname` are the initial
+// __name__ and __qualname__; `module` the __module__; `doc` may be null. `flags` is
+// opaque here: the owning module gives it its own meaning.
 struct FunctionSpec {
     const char* name;
     const char* qualname;
@@ -33,19 +41,17 @@ struct FunctionSpec {
     int nrequired;
     const char* params[kMaxParams];
     NativeImpl impl;
-    unsigned flags = 0;  // FunctionFlags
+    unsigned flags = 0;
 };
 
-enum FunctionFlags : unsigned {
-    // Neither reads nor passes on a comparison context (a leaf comparer or
-    // equality function): callers may skip making a context for it.
-    kIgnoresContext = 1u,
-    // Hands a comparison context on only as the ordering module's private context
-    // rules allow (context_for), so a context kept natively may be passed to it.
-    kKeepsContextPrivate = 2u,
-    // Calls the function in its one-slot cell (state 0) with the context it got.
-    kForwardsContext = 4u,
-};
+// The one way to describe a function: `FunctionSpec s = function_spec(...)`.
+constexpr FunctionSpec function_spec(const char* name, const char* qualname, const char* module,
+                                     const Params& params, NativeImpl impl, unsigned flags = 0,
+                                     const char* doc = nullptr) {
+    FunctionSpec s{name, qualname, module, doc, params.count, params.required, {}, impl, flags};
+    for (int i = 0; i < params.count && i < kMaxParams; ++i) s.params[i] = params.names[i];
+    return s;
+}
 
 struct NativeFunction {
     PyObject_HEAD

@@ -2,6 +2,8 @@
 // three modules and parameterised by their names.
 #include "common/module.hpp"
 
+#include "common/strings.hpp"
+
 #include <frameobject.h>
 
 #include <cstddef>
@@ -70,7 +72,9 @@ int warn_on_version_mismatch(const char* full_name) noexcept {
 
 int register_in_sys_modules(PyObject* module, const char* full_name) noexcept {
     PyObject* modules = PyImport_GetModuleDict();
-    int present = PyDict_Contains(modules, Ref::steal(PyUnicode_FromString(full_name)).get());
+    Ref name = Ref::steal(PyUnicode_FromString(full_name));
+    if (!name) return -1;
+    int present = PyDict_Contains(modules, name.get());
     if (present < 0) return -1;
     if (present) return 0;
     return PyDict_SetItemString(modules, full_name, module);
@@ -82,23 +86,23 @@ int run_exec(ModuleSetup* setup, PyObject* module) noexcept {
     if (!setup->globals) return -1;
     PyObject* builtins = PyImport_AddModule("builtins");  // borrowed
     if (!builtins || PyDict_SetItemString(setup->globals, "__builtins__", builtins) < 0) return -1;
-    if (warn_on_version_mismatch(setup->full_name) < 0) return -1;
+    if (intern_strings() < 0 || warn_on_version_mismatch(setup->full_name) < 0) return -1;
     if (register_in_sys_modules(module, setup->full_name) < 0) return -1;
     return setup->exec(module, setup->globals);
 }
 
 }  // namespace
 
-int ModuleSetup::execute(PyObject* module) noexcept {
+int ModuleSetup::execute(PyObject* candidate) noexcept {
     ModuleSetup* setup = this;
     if (setup->module) {
-        if (setup->module == module) return 0;
+        if (setup->module == candidate) return 0;
         PyErr_Format(PyExc_RuntimeError,
                      "Module '%s' has already been imported. Re-initialisation is not supported.",
                      setup->short_name);
         return -1;
     }
-    if (run_exec(setup, module) == 0) return 0;
+    if (run_exec(setup, candidate) == 0) return 0;
     // Forget the module, so that a later import runs every step again.
     char entry[160];
     std::snprintf(entry, sizeof entry, "init %s", setup->full_name);
@@ -156,11 +160,6 @@ void add_traceback(const char* funcname, const char* filename) noexcept {
     PyTraceBack_Here(frame);
     Py_DECREF(frame);
     Py_DECREF(code);
-}
-
-int bind_attribute(PyObject* module, const char* name, PyObject* value) noexcept {
-    if (!value) return -1;
-    return PyObject_SetAttrString(module, name, value);
 }
 
 }  // namespace vorn

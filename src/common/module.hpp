@@ -23,8 +23,8 @@ struct ModuleSetup {
     ModuleSetup(const char* short_name, const char* full_name, const char* doc,
                 int (*exec)(PyObject* module, PyObject* globals)) noexcept;
 
-    // The execute step for `module`; 0, or -1 with an exception set.
-    int execute(PyObject* module) noexcept;
+    // The execute step for `candidate`; 0, or -1 with an exception set.
+    int execute(PyObject* candidate) noexcept;
 };
 
 // The execute slot of one module: the interpreter may run it on any module object,
@@ -46,8 +46,5 @@ PyObject* lookup_global(PyObject* globals, PyObject* name) noexcept;
 
 // Adds a traceback entry named `funcname` for the pending exception.
 void add_traceback(const char* funcname, const char* filename) noexcept;
-
-// Binds `value` as attribute `name` of `module`, keeping a new reference; 0 or -1.
-int bind_attribute(PyObject* module, const char* name, PyObject* value) noexcept;
 
 }  // namespace vorn

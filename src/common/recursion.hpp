@@ -3,17 +3,55 @@
 
 #include "common/ref.hpp"
 
+#include <atomic>
+#include <cstdint>
+
 namespace vorn {
 
-// True when less than a safety margin of the calling thread's C stack is left.
-bool stack_nearly_exhausted() noexcept;
+namespace stack_detail {
+
+// The stack of the thread that last probed, [low, top), and the lowest address it may
+// use, `floor`, a safety margin above `low`. A probe whose own address lies in that
+// stack is that thread's (the stacks of live threads never overlap), so the common
+// case costs a few compares instead of a thread-local lookup. Only a thread holding
+// the interpreter lock writes the record, as every caller holds it; a thread that ends
+// drops its record by setting `low` to all ones, so no later thread can mistake the
+// region for its own.
+struct LastStack {
+    std::atomic<std::uintptr_t> low{~std::uintptr_t{0}};
+    std::uintptr_t floor = 0;
+    std::uintptr_t top = 0;
+};
+extern LastStack last_stack;
+
+// Finds the calling thread's stack, records it in last_stack, and returns its floor.
+std::uintptr_t refresh_last_stack() noexcept;
+
+}  // namespace stack_detail
+
+// True when less than a safety margin of the calling thread's C stack is left. Call
+// with the interpreter lock held.
+inline bool stack_nearly_exhausted() noexcept {
+    char probe;
+    const auto here = reinterpret_cast<std::uintptr_t>(&probe);
+    stack_detail::LastStack& s = stack_detail::last_stack;
+    if (here >= s.low.load(std::memory_order_acquire) && here < s.top) [[likely]]
+        return here < s.floor;
+    return here < stack_detail::refresh_last_stack();
+}
 
 // Entered at every level of a native walk over nested values: the interpreter's
 // recursion check (RecursionError past the recursion limit), plus a check of the
 // real C stack, so that even a raised recursion limit cannot overflow it.
 class RecursionGuard {
 public:
-    explicit RecursionGuard(const char* where) noexcept;
+    explicit RecursionGuard(const char* where) noexcept {
+        if (stack_nearly_exhausted()) [[unlikely]] {
+            raise_stack_exhausted(where);
+            return;
+        }
+        entered_ = Py_EnterRecursiveCall(where) == 0;
+    }
     ~RecursionGuard() { if (entered_) Py_LeaveRecursiveCall(); }
     RecursionGuard(const RecursionGuard&) = delete;
     RecursionGuard& operator=(const RecursionGuard&) = delete;
@@ -21,6 +59,7 @@ public:
     bool failed() const noexcept { return !entered_; }
 
 private:
+    static void raise_stack_exhausted(const char* where) noexcept;
     bool entered_ = false;
 };
 

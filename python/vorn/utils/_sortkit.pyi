@@ -1,11 +1,16 @@
 """Type stubs for vorn.utils._sortkit: native comparers, equality and identity
 functions and sort keys for Vorn values."""
-from typing import Any, Callable, ClassVar, Final, MutableMapping, Protocol
+from typing import Any, Callable, MutableMapping, Protocol, type_check_only
+
+from typing_extensions import disjoint_base
 
 from vorn.types.values import VornBlob as VornBlob, VornMatrix as VornMatrix, VornVector as VornVector
 
 _TypeCtx = MutableMapping[Any, Callable[..., Any]] | None
 
+# The classes marked @type_check_only exist for type checkers only: the module has no
+# such attribute at run time (import them under `if TYPE_CHECKING:`).
+@type_check_only
 class Comparer(Protocol):
     """Made by cy_compare_for: -1, 0 or 1 as ``x`` sorts before, with or after ``y``
     (Set, Dict, Ref, Variant and Recursive comparers may return a component's nonzero
@@ -13,6 +18,7 @@ class Comparer(Protocol):
     left-hand value to the id()s of the right-hand values it was paired with."""
     def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> Any: ...
 
+@type_check_only
 class EqualityFunction(Protocol):
     """Made by cy_equal_for: whether two values of its type are equal. Returns True or
     False, or for Ref, Variant and Recursive types a component's result unchanged.
@@ -20,6 +26,7 @@ class EqualityFunction(Protocol):
     id()s of the right-hand values it was paired with; a recorded pair counts as equal."""
     def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> Any: ...
 
+@type_check_only
 class IdentityFunction(Protocol):
     """Made by cy_is_for: whether two values of its type are the same value (containers
     by object identity, scalars and Blobs by content, Structs and Variants member by
@@ -42,8 +49,14 @@ def cy_is_for(type_val: Any, type_ctx: _TypeCtx = None) -> IdentityFunction:
 
     type_ctx maps recursive scope ids to their comparers.
     """
-def cy_make_vorn_key(type_val: Any) -> type[CyVornKey]: ...
+def cy_make_vorn_key(type_val: Any) -> type[VornKey]:
+    """Create an VornKey class for a specific type.
 
+    Returns a callable that wraps values in CyVornKey instances with
+    the appropriate compare function for the given type.
+    """
+
+@disjoint_base
 class CyVornKey:
     """Key wrapper for Vorn values used in sorted() and SortedContainers.
 
@@ -52,15 +65,21 @@ class CyVornKey:
     @property
     def value(self) -> Any: ...
     def __init__(self, value: Any, compare_fn: Callable[[Any, Any], Any]) -> None: ...
-    def __lt__(self, other: CyVornKey) -> bool: ...
-    def __le__(self, other: CyVornKey) -> bool: ...
-    def __gt__(self, other: CyVornKey) -> bool: ...
-    def __ge__(self, other: CyVornKey) -> bool: ...
-    def __eq__(self, other: object) -> bool: ...
-    def __ne__(self, other: object) -> bool: ...
+    def __lt__(self, other: CyVornKey, /) -> bool: ...
+    def __le__(self, other: CyVornKey, /) -> bool: ...
+    def __gt__(self, other: CyVornKey, /) -> bool: ...
+    def __ge__(self, other: CyVornKey, /) -> bool: ...
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
     def __hash__(self) -> int: ...
     def __reduce__(self) -> tuple[Any, ...]: ...
     def __setstate__(self, __pyx_state: tuple[Any, ...]) -> None: ...
+
+@type_check_only
+class VornKey(CyVornKey):
+    """A class made by cy_make_vorn_key: a CyVornKey whose comparer is fixed, so that
+    it is constructed from the value alone (each call makes a new such class)."""
+    def __init__(self, value: Any) -> None: ...
 
 def __pyx_unpickle_CyVornKey(__pyx_type: type[CyVornKey], __pyx_checksum: int,
                              __pyx_state: tuple[Any, ...] | None) -> CyVornKey: ...

@@ -14,8 +14,6 @@ constexpr const char* kPredicateNames[] = {
 
 }  // namespace
 
-const char* predicate_name(Kind kind) noexcept { return kPredicateNames[static_cast<int>(kind)]; }
-
 PyObject* raise_unknown_type(PyObject* type_val, IdText how) noexcept {
     Ref kind = Ref::steal(PyObject_GetAttr(type_val, str<"type">()));
     if (!kind) return nullptr;

@@ -1,10 +1,13 @@
 // cy_compare_for: dispatch on the kind of a type descriptor, the leaf comparers
 // (Never, Null, Boolean, Integer, Float, String, DateTime, Blob, Function), the
-// recursive forwarder, and what the composite builders share.
+// recursive forwarder, and what reads a comparer's order.
 #include "common/compat.hpp"
 #include "vorn/utils/builder_docs.hpp"
 #include "vorn/utils/compare_builders.hpp"
+#include "vorn/utils/composites.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/type_context.hpp"
+#include "vorn/utils/value_access.hpp"
 
 #include <cstring>
 
@@ -12,49 +15,6 @@ namespace vorn::sortkit {
 namespace {
 
 // ---- Leaf comparers -------------------------------------------------------------------
-
-PyObject* compare_never(NativeFunction*, PyObject* const*) noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Attempted to compare values of type .Never");
-    return nullptr;
-}
-
-PyObject* compare_nothing(NativeFunction*, PyObject* const*) noexcept { return three_way(0); }
-
-PyObject* compare_bool(NativeFunction*, PyObject* const* a) noexcept {
-    int x, y;
-    if (to_truth(a[0], &x) < 0 || to_truth(a[1], &y) < 0) return nullptr;
-    return three_way(x - y);
-}
-
-PyObject* compare_int(NativeFunction*, PyObject* const* a) noexcept {
-    int64_t x, y;
-    if (short_int_value(a[0], &x) && short_int_value(a[1], &y)) return three_way(compare_int64(x, y));
-    if (to_int64(a[0], &x) < 0 || to_int64(a[1], &y) < 0) return nullptr;
-    return three_way(compare_int64(x, y));
-}
-
-PyObject* compare_float(NativeFunction*, PyObject* const* a) noexcept {
-    double x, y;
-    if (to_double(a[0], &x) < 0 || to_double(a[1], &y) < 0) return nullptr;
-    return three_way(compare_double(x, y));
-}
-
-// Any two objects that Python orders with `<` and `>`; exact strs without a rich
-// comparison.
-PyObject* compare_string(NativeFunction*, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1];
-    if (PyUnicode_CheckExact(x) && PyUnicode_CheckExact(y)) {
-        int c = PyUnicode_Compare(x, y);
-        if (c == -1 && PyErr_Occurred()) return nullptr;
-        return three_way(c < 0 ? -1 : c > 0 ? 1 : 0);
-    }
-    int lt = PyObject_RichCompareBool(x, y, Py_LT);
-    if (lt < 0) return nullptr;
-    if (lt) return three_way(-1);
-    int gt = PyObject_RichCompareBool(x, y, Py_GT);
-    if (gt < 0) return nullptr;
-    return three_way(gt ? 1 : 0);
-}
 
 int timestamp(PyObject* v, double* out) noexcept {
     Ref t = Ref::steal(PyObject_CallMethodNoArgs(v, str<"timestamp">()));
@@ -67,21 +27,9 @@ PyObject* compare_datetime(NativeFunction*, PyObject* const* a) noexcept {
     return three_way(y > x ? -1 : x > y ? 1 : 0);
 }
 
-// `v.data` for a VornBlob, else `v` itself. New reference, or null.
-PyObject* blob_bytes(PyObject* v, PyObject* blob_class) noexcept {
-    int is_blob = PyObject_IsInstance(v, blob_class);
-    if (is_blob < 0) return nullptr;
-    return is_blob ? PyObject_GetAttr(v, str<"data">()) : Py_NewRef(v);
-}
-
 PyObject* compare_blob(NativeFunction*, PyObject* const* a) noexcept {
-    // Looked up at every call, as a module attribute may be rebound.
-    Ref blob_class = Ref::steal(global(str<"VornBlob">()));
-    if (!blob_class) return nullptr;
-    Ref x = Ref::steal(blob_bytes(a[0], blob_class.get()));
-    if (!x) return nullptr;
-    Ref y = Ref::steal(blob_bytes(a[1], blob_class.get()));
-    if (!y) return nullptr;
+    Ref x, y;
+    if (blob_pair(a, &x, &y) < 0) return nullptr;
     Py_ssize_t lx, ly;
     if (PyBytes_CheckExact(x.get()) && PyBytes_CheckExact(y.get())) {
         // Byte by byte as unsigned values, exactly as the generic walk below orders them.
@@ -111,27 +59,58 @@ PyObject* compare_blob(NativeFunction*, PyObject* const* a) noexcept {
     return three_way(lx < ly ? -1 : lx > ly ? 1 : 0);
 }
 
-#define LEAF(var, name, qual, p0, p1, impl)                                                  \
-    const FunctionSpec var{name, qual, kModuleName, nullptr, 3, 2, {p0, p1, "_ctx"}, impl, \
-                           kIgnoresContext}
+const FunctionSpec never_spec = function_spec(
+    "compare_never", "cy_compare_for.<locals>.compare_never", kModuleName, kIgnoredParams, never_impl, kIgnoresContext);
+const FunctionSpec null_spec = function_spec(
+    "lambda", "cy_compare_for.<locals>.<lambda>", kModuleName, kIgnoredParams, zero_impl, kIgnoresContext);
+const FunctionSpec bool_spec = function_spec(
+    "compare_bool", "cy_compare_for.<locals>.compare_bool", kModuleName, kValueParams, compare_bool_impl,
+    kIgnoresContext);
+const FunctionSpec int_spec = function_spec(
+    "compare_int", "cy_compare_for.<locals>.compare_int", kModuleName, kValueParams, compare_int_impl,
+    kIgnoresContext);
+const FunctionSpec float_spec = function_spec(
+    "compare_float", "cy_compare_for.<locals>.compare_float", kModuleName, kValueParams, compare_float_impl,
+    kIgnoresContext);
+const FunctionSpec string_spec = function_spec(
+    "compare_string", "cy_compare_for.<locals>.compare_string", kModuleName, kValueParams,
+    compare_ordered_impl, kIgnoresContext);
+const FunctionSpec datetime_spec = function_spec(
+    "compare_datetime", "cy_compare_for.<locals>.compare_datetime", kModuleName, kValueParams,
+    compare_datetime, kIgnoresContext);
+const FunctionSpec blob_spec = function_spec(
+    "compare_blob", "cy_compare_for.<locals>.compare_blob", kModuleName, kValueParams, compare_blob,
+    kIgnoresContext);
+const FunctionSpec function_leaf_spec = function_spec(
+    "lambda1", "cy_compare_for.<locals>.<lambda>", kModuleName, kIgnoredParams, zero_impl, kIgnoresContext);
+const FunctionSpec compare_recursive_spec = function_spec(
+    "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kModuleName, kContextParams,
+    forward_recursive, kForwardsContext);
 
-LEAF(never_spec, "compare_never", "cy_compare_for.<locals>.compare_never", "_x", "_y", compare_never);
-LEAF(null_spec, "lambda", "cy_compare_for.<locals>.<lambda>", "_x", "_y", compare_nothing);
-LEAF(bool_spec, "compare_bool", "cy_compare_for.<locals>.compare_bool", "x", "y", compare_bool);
-LEAF(int_spec, "compare_int", "cy_compare_for.<locals>.compare_int", "x", "y", compare_int);
-LEAF(float_spec, "compare_float", "cy_compare_for.<locals>.compare_float", "x", "y", compare_float);
-LEAF(string_spec, "compare_string", "cy_compare_for.<locals>.compare_string", "x", "y",
-     compare_string);
-LEAF(datetime_spec, "compare_datetime", "cy_compare_for.<locals>.compare_datetime", "x", "y",
-     compare_datetime);
-LEAF(blob_spec, "compare_blob", "cy_compare_for.<locals>.compare_blob", "x", "y", compare_blob);
-LEAF(function_spec, "lambda1", "cy_compare_for.<locals>.<lambda>", "_x", "_y", compare_nothing);
+// The descriptor `t.value`. New reference, or null.
+PyObject* payload_of(PyObject* t) noexcept { return PyObject_GetAttr(t, str<"value">()); }
 
-#undef LEAF
-
-const FunctionSpec compare_recursive_spec{
-    "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kModuleName, nullptr,
-    3, 2, {"x", "y", "ctx"}, forward_recursive, kForwardsContext};
+// The comparer of a composite kind. New reference, or null.
+PyObject* build_composite(Kind kind, PyObject* t, PyObject* type_ctx) noexcept {
+    const FunctionSpec* over_payload = nullptr;  // built over the comparer of t.value
+    switch (kind) {
+        case Kind::Vector: over_payload = &compare_vector_spec; break;
+        case Kind::Matrix: over_payload = &compare_matrix_spec; break;
+        case Kind::Array: over_payload = &compare_array_spec; break;
+        case Kind::Ref:
+            if (import_value_classes({"VornRef"}) < 0) return nullptr;
+            over_payload = &compare_ref_spec;
+            break;
+        case Kind::Set: return build_set(t, type_ctx);
+        case Kind::Dict: return build_dict(t, type_ctx);
+        case Kind::Struct: return build_struct_function(kCompareBuilder, t, type_ctx, compare_struct_spec);
+        case Kind::Variant:
+            return build_variant_function(kCompareBuilder, t, type_ctx, compare_variant_spec, NameRead::AfterBuild);
+        default: return raise_unknown_type(t);
+    }
+    Ref component_type = Ref::steal(payload_of(t));
+    return build_over_component(kCompareBuilder, component_type.get(), type_ctx, *over_payload);
+}
 
 // ---- The builder ----------------------------------------------------------------------
 
@@ -159,19 +138,18 @@ PyObject* cy_compare_for_impl(NativeFunction*, PyObject* const* args) noexcept {
         case Kind::String: return make_function(string_spec).release();
         case Kind::DateTime: return make_function(datetime_spec).release();
         case Kind::Blob: return make_function(blob_spec).release();
-        case Kind::Vector: return build_vector(type_val, type_ctx);
-        case Kind::Matrix: return build_matrix(type_val, type_ctx);
-        case Kind::Array: return build_array(type_val, type_ctx);
-        case Kind::Set: return build_set(type_val, type_ctx);
-        case Kind::Dict: return build_dict(type_val, type_ctx);
-        case Kind::Ref: return build_ref(type_val, type_ctx);
-        case Kind::Struct: return build_struct(type_val, type_ctx);
-        case Kind::Variant: return build_variant(type_val, type_ctx);
+        case Kind::Vector:
+        case Kind::Matrix:
+        case Kind::Array:
+        case Kind::Set:
+        case Kind::Dict:
+        case Kind::Ref:
+        case Kind::Struct:
+        case Kind::Variant: return build_composite(kind, type_val, type_ctx);
         case Kind::Recursive:
-            return build_recursive(type_val, type_ctx,
-                                   RecursiveBuilder{"cy_compare_for", &compare_recursive_spec});
+            return build_recursive(type_val, type_ctx, RecursiveBuilder{kCompareBuilder, &compare_recursive_spec});
         case Kind::Function:
-        case Kind::AsyncFunction: return make_function(function_spec).release();
+        case Kind::AsyncFunction: return make_function(function_leaf_spec).release();
         case Kind::Unknown: break;
     }
     return raise_unknown_type(type_val);
@@ -179,23 +157,19 @@ PyObject* cy_compare_for_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 }  // namespace
 
-const FunctionSpec cy_compare_for_spec{"cy_compare_for", "cy_compare_for", kModuleName,
-                                       kCompareForDoc, 2, 1, {"type_val", "type_ctx"},
-                                       cy_compare_for_impl};
+const FunctionSpec cy_compare_for_spec = function_spec(
+    "cy_compare_for", "cy_compare_for", kModuleName, Params{2, 1, {"type_val", "type_ctx"}},
+    cy_compare_for_impl, 0, kCompareForDoc);
 
-// ---- Shared by the composite builders ---------------------------------------------------
-
-PyObject* build_component(PyObject* component, PyObject* type_ctx) noexcept {
-    return build_nested("cy_compare_for", component, type_ctx);
-}
+// ---- Reading comparers and their results ------------------------------------------------
 
 ScalarOrder scalar_order(PyObject* comparer) noexcept {
     if (!is_native_function(comparer)) return ScalarOrder::None;
     const FunctionSpec* s = reinterpret_cast<NativeFunction*>(comparer)->spec;
-    if (s == &int_spec || s == &cy_compare_int_spec) return ScalarOrder::Int64;
-    if (s == &float_spec || s == &cy_compare_float_spec) return ScalarOrder::Double;
+    if (s->impl == compare_int_impl) return ScalarOrder::Int64;
+    if (s->impl == compare_float_impl) return ScalarOrder::Double;
     // cy_compare_string checks for exact strs, which is all a key mirrors.
-    if (s == &string_spec || s == &cy_compare_string_spec) return ScalarOrder::String;
+    if (s->impl == compare_ordered_impl || s == &cy_compare_string_spec) return ScalarOrder::String;
     return ScalarOrder::None;
 }
 
@@ -205,21 +179,6 @@ int object_result(PyObject* r) noexcept {
     if (!zero) return -1;
     Ref ne = Ref::steal(PyObject_RichCompare(r, zero, Py_NE));
     return ne ? PyObject_IsTrue(ne.get()) : -1;
-}
-
-PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept {
-    if (PyList_CheckExact(seq)) {
-        if (i < PyList_GET_SIZE(seq)) return Py_NewRef(PyList_GET_ITEM(seq, i));
-        PyErr_SetString(PyExc_IndexError, "list index out of range");
-        return nullptr;
-    }
-    if (PyTuple_CheckExact(seq)) {
-        if (i < PyTuple_GET_SIZE(seq)) return Py_NewRef(PyTuple_GET_ITEM(seq, i));
-        PyErr_SetString(PyExc_IndexError, "tuple index out of range");
-        return nullptr;
-    }
-    Ref index = Ref::steal(PyLong_FromSsize_t(i));
-    return index ? PyObject_GetItem(seq, index.get()) : nullptr;
 }
 
 }  // namespace vorn::sortkit

@@ -1,5 +1,5 @@
-// What the files of cy_compare_for share: the composite builders, the two ways a
-// comparer reads a component comparer's result, and small helpers of the walks.
+// What the files of cy_compare_for share: the composite builders, and the two ways a
+// comparer reads a component comparer's result.
 #pragma once
 
 #include "common/compat.hpp"
@@ -7,28 +7,19 @@
 
 namespace vorn::sortkit {
 
-// Each builds the comparer of descriptor `t` (whose kind the predicates chose) with
-// the type context `type_ctx`. New reference, or null with an exception set.
-PyObject* build_vector(PyObject* t, PyObject* type_ctx) noexcept;      // compare_sequences.cpp
-PyObject* build_matrix(PyObject* t, PyObject* type_ctx) noexcept;
-PyObject* build_array(PyObject* t, PyObject* type_ctx) noexcept;
-PyObject* build_set(PyObject* t, PyObject* type_ctx) noexcept;         // compare_collections.cpp
+// The composite comparers, each defined in the file of its kind: over one
+// component (Vector, Matrix, Array, Ref), the field list (Struct), the case table
+// (Variant).
+extern const FunctionSpec compare_vector_spec, compare_matrix_spec, compare_array_spec;  // compare_sequences.cpp
+extern const FunctionSpec compare_ref_spec, compare_struct_spec, compare_variant_spec;   // compare_records.cpp
+
+// The Set and Dict comparers of descriptor `t`, built with the type context
+// `type_ctx` (compare_collections.cpp). New reference, or null.
+PyObject* build_set(PyObject* t, PyObject* type_ctx) noexcept;
 PyObject* build_dict(PyObject* t, PyObject* type_ctx) noexcept;
-PyObject* build_ref(PyObject* t, PyObject* type_ctx) noexcept;         // compare_records.cpp
-PyObject* build_struct(PyObject* t, PyObject* type_ctx) noexcept;
-PyObject* build_variant(PyObject* t, PyObject* type_ctx) noexcept;
 
-// The comparer of a component type: cy_compare_for (looked up in the module
-// namespace) called with (component, type_ctx). New reference, or null.
-PyObject* build_component(PyObject* component, PyObject* type_ctx) noexcept;
-
-// Fills state slot `i` of a comparer that was made before its component comparer
-// (Array, Dict, Ref: the slot is the comparer's one-slot cell), taking over `value`.
-inline void fill_slot(PyObject* comparer, int i, Ref value) noexcept {
-    PyObject*& slot = reinterpret_cast<NativeFunction*>(comparer)->state[i];
-    Ref old = Ref::steal(slot);
-    slot = value.release();
-}
+// The name nested comparer builds call through the module namespace.
+inline constexpr const char* kCompareBuilder = "cy_compare_for";
 
 // The value of an exact int that fits in one digit, the common comparer result.
 inline bool small_int_value(PyObject* r, int32_t* out) noexcept {
@@ -58,9 +49,5 @@ int object_result(PyObject* r) noexcept;
 // comparers (built or module-level): what a key may mirror natively.
 enum class ScalarOrder { None, Int64, Double, String };
 ScalarOrder scalar_order(PyObject* comparer) noexcept;
-
-// `seq[i]` as Python evaluates it, with exact lists and tuples read directly.
-// New reference, or null with an exception set.
-PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept;
 
 }  // namespace vorn::sortkit

@@ -1,15 +1,16 @@
 // The Set comparer (both sides sorted by the element key class, then walked in step)
 // and the Dict comparer (entries paired by iteration order).
 #include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/private_context.hpp"
-#include "vorn/utils/type_context.hpp"
+#include "vorn/utils/composites.hpp"
+#include "vorn/utils/value_access.hpp"
+#include "vorn/utils/walk.hpp"
 
 namespace vorn::sortkit {
 namespace {
 
 constexpr const char* kWhere = " while comparing values";
 
-// ---- Set (state: element comparer, element key class) -------------------------------
+// ---- Set (component: the element comparer; the element key class) ---------------------
 
 // sorted(values, key=key_class). New reference, or null.
 PyObject* sorted_by(PyObject* values, PyObject* key_class) noexcept {
@@ -22,14 +23,14 @@ PyObject* sorted_by(PyObject* values, PyObject* key_class) noexcept {
 PyObject* compare_set(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1], *ctx = a[2];
     if (x == y) return three_way(0);
-    RecursionGuard guard(kWhere);
+    CompositeCall guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* elem = state_of(self, 0);
-    PyObject* key_class = elem ? state_of(self, 1) : nullptr;
-    if (!key_class) return nullptr;
-    Ref xs = Ref::steal(sorted_by(x, key_class));
+    PyObject* elem = component(self);
+    PyObject* keys = elem ? key_class(self) : nullptr;
+    if (!keys) return nullptr;
+    Ref xs = Ref::steal(sorted_by(x, keys));
     if (!xs) return nullptr;
-    Ref ys = Ref::steal(sorted_by(y, key_class));
+    Ref ys = Ref::steal(sorted_by(y, keys));
     if (!ys) return nullptr;
     // Both lists are ours alone; an element is held while it is compared all the same,
     // and is fresh to a context, which outlives the lists.
@@ -46,10 +47,7 @@ PyObject* compare_set(NativeFunction* self, PyObject* const* a) noexcept {
     }
 }
 
-const FunctionSpec set_spec{"compare_set", "cy_compare_for.<locals>.compare_set", kModuleName,
-                            nullptr, 3, 2, {"x", "y", "ctx"}, compare_set, kKeepsContextPrivate};
-
-// ---- Dict (state: key comparer, the cell with the value comparer) ----------------------
+// ---- Dict (component: the value comparer; the key comparer) ----------------------------
 
 // Unpacks a two-item entry into `first` and `second`, with the messages of a
 // compiled `k, v = item`. Returns 0, or -1 with an exception set.
@@ -98,18 +96,15 @@ PyObject* iterate_items(PyObject* mapping) noexcept {
 PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1], *ctx = a[2];
     if (x == y) return three_way(0);
-    RecursionGuard guard(kWhere);
+    CompositeCall guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* key_cmp = state_of(self, 0);
-    PyObject* value_cmp = key_cmp ? state_of(self, 1) : nullptr;
+    PyObject* key_cmp = key_comparer(self);
+    PyObject* value_cmp = key_cmp ? component(self) : nullptr;
     if (!value_cmp) return nullptr;
     Ref own_ctx;
     // Keys always get a fresh context; values that ignore it make one pointless.
-    if (ctx != Py_None || !ignores_context(value_cmp)) {
-        int seen = visit_context(&ctx, own_ctx, x, y);
-        if (seen < 0) return nullptr;
-        if (seen) return three_way(0);
-    }
+    int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(value_cmp));
+    if (seen) return seen < 0 ? nullptr : three_way(0);
     Ref xi = Ref::steal(iterate_items(x));
     if (!xi) return nullptr;
     Ref yi = Ref::steal(iterate_items(y));
@@ -139,39 +134,37 @@ PyObject* compare_dict(NativeFunction* self, PyObject* const* a) noexcept {
     }
 }
 
-const FunctionSpec dict_spec{"compare_dict", "cy_compare_for.<locals>.compare_dict", kModuleName,
-                             nullptr, 3, 2, {"x", "y", "ctx"}, compare_dict, kKeepsContextPrivate};
+const FunctionSpec set_spec = function_spec(
+    "compare_set", "cy_compare_for.<locals>.compare_set", kModuleName, kContextParams, compare_set,
+    kKeepsContextPrivate);
+const FunctionSpec dict_spec = function_spec(
+    "compare_dict", "cy_compare_for.<locals>.compare_dict", kModuleName, kContextParams, compare_dict,
+    kKeepsContextPrivate);
 
 }  // namespace
 
 PyObject* build_set(PyObject* t, PyObject* type_ctx) noexcept {
     Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    if (!element_type) return nullptr;
-    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
-    if (!elem) return nullptr;
+    Ref comparer = Ref::steal(build_over_component(kCompareBuilder, element_type.get(), type_ctx, set_spec));
+    if (!comparer) return nullptr;
     // The key class builds its own comparer for the element type, without type_ctx.
     Ref make_key = Ref::steal(global(str<"cy_make_vorn_key">()));
     if (!make_key) return nullptr;
-    Ref key_class = Ref::steal(PyObject_CallOneArg(make_key.get(), element_type.get()));
-    if (!key_class) return nullptr;
-    return make_function(set_spec, {elem.get(), key_class.get()}).release();
+    Ref keys = Ref::steal(PyObject_CallOneArg(make_key.get(), element_type.get()));
+    if (!keys) return nullptr;
+    fill_state(comparer.get(), slot::kKeyClass, std::move(keys));
+    return comparer.release();
 }
 
 PyObject* build_dict(PyObject* t, PyObject* type_ctx) noexcept {
     Ref payload = Ref::steal(PyObject_GetAttr(t, str<"value">()));
     if (!payload) return nullptr;
-    Ref key_type_val = Ref::steal(item(payload.get(), str<"key">()));
+    Ref key_type_val = Ref::steal(subscript(payload.get(), str<"key">()));
     if (!key_type_val) return nullptr;
-    Ref key_cmp = Ref::steal(build_component(key_type_val.get(), type_ctx));
+    Ref key_cmp = Ref::steal(build_nested(kCompareBuilder, key_type_val.get(), type_ctx));
     if (!key_cmp) return nullptr;
-    Ref comparer = make_function(dict_spec, {key_cmp.get()});
-    if (!comparer) return nullptr;
-    Ref value_type_val = Ref::steal(item(payload.get(), str<"value">()));
-    if (!value_type_val) return nullptr;
-    Ref value_cmp = Ref::steal(build_component(value_type_val.get(), type_ctx));
-    if (!value_cmp) return nullptr;
-    fill_slot(comparer.get(), 1, std::move(value_cmp));
-    return comparer.release();
+    Ref value_type_val = Ref::steal(subscript(payload.get(), str<"value">()));
+    return build_over_component(kCompareBuilder, value_type_val.get(), type_ctx, dict_spec, {key_cmp.get()});
 }
 
 }  // namespace vorn::sortkit

@@ -1,6 +1,7 @@
 // The Vector, Matrix and Array comparers: lexicographic walks over indexed elements.
 #include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/private_context.hpp"
+#include "vorn/utils/value_access.hpp"
+#include "vorn/utils/walk.hpp"
 
 namespace vorn::sortkit {
 namespace {
@@ -10,9 +11,6 @@ constexpr const char* kWhere = " while comparing values";
 PyObject* by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept {
     return three_way(lx < ly ? -1 : lx > ly ? 1 : 0);
 }
-
-// Whether items of `seq` read by index come from its own storage (never fresh).
-bool indexes_storage(PyObject* seq) noexcept { return PyTuple_CheckExact(seq) || is_plain_list(seq); }
 
 // Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it
 // appended when `ctx` is not null). Returns the first nonzero integer result as a
@@ -33,12 +31,12 @@ PyObject* walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject*
     return nullptr;
 }
 
-// ---- Vector (state: element comparer) -----------------------------------------------
+// ---- Vector (component: the element comparer) ----------------------------------------
 
 PyObject* compare_vector(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1];
     if (x == y) return three_way(0);
-    RecursionGuard guard(kWhere);
+    CompositeCall guard(kWhere);
     if (guard.failed()) return nullptr;
     Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
     if (!xd) return nullptr;
@@ -49,18 +47,14 @@ PyObject* compare_vector(NativeFunction* self, PyObject* const* a) noexcept {
     Py_ssize_t ly = PyObject_Size(yd.get());
     if (ly < 0) return nullptr;
     // Elements get two arguments: no comparison context.
-    PyObject* elem = state_of(self, 0);
+    PyObject* elem = component(self);
     if (!elem) return nullptr;
     PyObject* r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
     if (r || PyErr_Occurred()) return r;
     return by_length(lx, ly);
 }
 
-const FunctionSpec vector_spec{"compare_vector", "cy_compare_for.<locals>.compare_vector",
-                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_vector,
-                               kIgnoresContext};
-
-// ---- Matrix (state: element comparer) -----------------------------------------------
+// ---- Matrix (component: the element comparer) ----------------------------------------
 
 // Orders x.<name> against y.<name> when they differ: -1 or 1 in `*out`, else 0.
 // Returns 0, or -1 with an exception set.
@@ -85,7 +79,7 @@ int compare_dimension(PyObject* x, PyObject* y, PyObject* name, int* out) noexce
 PyObject* compare_matrix(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1];
     if (x == y) return three_way(0);
-    RecursionGuard guard(kWhere);
+    CompositeCall guard(kWhere);
     if (guard.failed()) return nullptr;
     int c;
     if (compare_dimension(x, y, str<"rows">(), &c) < 0) return nullptr;
@@ -102,34 +96,25 @@ PyObject* compare_matrix(NativeFunction* self, PyObject* const* a) noexcept {
     if (!ys) return nullptr;
     Py_ssize_t n = PyObject_Size(xs.get());
     if (n < 0) return nullptr;
-    PyObject* elem = state_of(self, 0);
+    PyObject* elem = component(self);
     if (!elem) return nullptr;
     PyObject* r = walk(elem, xs.get(), ys.get(), n, nullptr);
     if (r || PyErr_Occurred()) return r;
     return three_way(0);
 }
 
-const FunctionSpec matrix_spec{"compare_matrix", "cy_compare_for.<locals>.compare_matrix",
-                               kModuleName, nullptr, 3, 2, {"x", "y", "_ctx"}, compare_matrix,
-                               kIgnoresContext};
-
-// ---- Array (state: the cell with the element comparer) ----------------------------------
+// ---- Array (component: the element comparer) -----------------------------------------
 
 PyObject* compare_array(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1], *ctx = a[2];
     if (x == y) return three_way(0);
-    RecursionGuard guard(kWhere);
+    CompositeCall guard(kWhere);
     if (guard.failed()) return nullptr;
-    PyObject* elem = state_of(self, 0);
+    PyObject* elem = component(self);
     if (!elem) return nullptr;
     Ref own_ctx;
-    // Elements that ignore the context cannot make the pair recur, and a context made
-    // here could never be read: skip it.
-    if (ctx != Py_None || !ignores_context(elem)) {
-        int seen = visit_context(&ctx, own_ctx, x, y);
-        if (seen < 0) return nullptr;
-        if (seen) return three_way(0);
-    }
+    int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(elem));
+    if (seen) return seen < 0 ? nullptr : three_way(0);
     Py_ssize_t lx = PyObject_Size(x);
     if (lx < 0) return nullptr;
     Py_ssize_t ly = PyObject_Size(y);
@@ -139,37 +124,16 @@ PyObject* compare_array(NativeFunction* self, PyObject* const* a) noexcept {
     return by_length(lx, ly);
 }
 
-const FunctionSpec array_spec{"compare_array", "cy_compare_for.<locals>.compare_array",
-                              kModuleName, nullptr, 3, 2, {"x", "y", "ctx"}, compare_array,
-                              kKeepsContextPrivate};
-
 }  // namespace
 
-PyObject* build_vector(PyObject* t, PyObject* type_ctx) noexcept {
-    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    if (!element_type) return nullptr;
-    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
-    if (!elem) return nullptr;
-    return make_function(vector_spec, {elem.get()}).release();
-}
-
-PyObject* build_matrix(PyObject* t, PyObject* type_ctx) noexcept {
-    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    if (!element_type) return nullptr;
-    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
-    if (!elem) return nullptr;
-    return make_function(matrix_spec, {elem.get()}).release();
-}
-
-PyObject* build_array(PyObject* t, PyObject* type_ctx) noexcept {
-    Ref comparer = make_function(array_spec);
-    if (!comparer) return nullptr;
-    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    if (!element_type) return nullptr;
-    Ref elem = Ref::steal(build_component(element_type.get(), type_ctx));
-    if (!elem) return nullptr;
-    fill_slot(comparer.get(), 0, std::move(elem));
-    return comparer.release();
-}
+const FunctionSpec compare_vector_spec = function_spec(
+    "compare_vector", "cy_compare_for.<locals>.compare_vector", kModuleName, kValueParams, compare_vector,
+    kIgnoresContext);
+const FunctionSpec compare_matrix_spec = function_spec(
+    "compare_matrix", "cy_compare_for.<locals>.compare_matrix", kModuleName, kValueParams, compare_matrix,
+    kIgnoresContext);
+const FunctionSpec compare_array_spec = function_spec(
+    "compare_array", "cy_compare_for.<locals>.compare_array", kModuleName, kContextParams, compare_array,
+    kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

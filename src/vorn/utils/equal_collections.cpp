@@ -2,7 +2,7 @@
 // match elements and keys by Python membership.
 #include "vorn/utils/equal_builders.hpp"
 
-#include "vorn/utils/type_context.hpp"
+#include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
 namespace {
@@ -31,7 +31,7 @@ int entry_equal(PyObject* key, PyObject* x_val, PyObject* y, PyObject* value_com
                 PyObject* ctx, bool fresh) noexcept {
     int found = PySequence_Contains(y, key);
     if (found <= 0) return found;
-    Ref y_val = Ref::steal(item(y, key));
+    Ref y_val = Ref::steal(subscript(y, key));
     if (!y_val) return -1;
     return call_truth(value_comparer, x_val, y_val.get(), ctx, fresh || !PyDict_CheckExact(y));
 }
@@ -86,27 +86,16 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
 }
 
 PyObject* equal_dict_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) Py_RETURN_TRUE;
-    RecursionGuard guard(" in equal_dict");
-    if (guard.failed()) return nullptr;
-    PyObject* value_comparer = closure(self, 0);
-    if (!value_comparer) return nullptr;
-    Ref owned;
-    int seen = enter_pair(&ctx, owned, x, y, ignores_context(value_comparer));
-    if (seen != 0) return seen < 0 ? nullptr : Py_NewRef(Py_True);
-    Py_ssize_t n;
-    int differ = lengths_differ(x, y, &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
-    int t = all_entries_equal(x, y, value_comparer, ctx);
-    return t < 0 ? nullptr : PyBool_FromLong(t);
+    return equal_sized(self, a, " in equal_dict", [](PyObject* x, PyObject* y, Py_ssize_t, PyObject* fn,
+                                                     PyObject* ctx) { return all_entries_equal(x, y, fn, ctx); });
 }
 
 }  // namespace
 
-const FunctionSpec equal_set_spec =
-    leaf_spec("equal_set", "cy_equal_for.<locals>.equal_set", "x", "y", equal_set_impl);
-const FunctionSpec equal_dict_spec =
-    context_spec("equal_dict", "cy_equal_for.<locals>.equal_dict", equal_dict_impl, kKeepsContextPrivate);
+const FunctionSpec equal_set_spec = function_spec(
+    "equal_set", "cy_equal_for.<locals>.equal_set", kModuleName, kValueParams, equal_set_impl, kIgnoresContext);
+const FunctionSpec equal_dict_spec = function_spec(
+    "equal_dict", "cy_equal_for.<locals>.equal_dict", kModuleName, kContextParams, equal_dict_impl,
+    kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

@@ -1,20 +1,13 @@
 // The equality functions of the sequence kinds: equal_blob, equal_vector,
 // equal_matrix and equal_array, with one element loop for the last three.
 #include "vorn/utils/equal_builders.hpp"
+#include "vorn/utils/value_access.hpp"
 
 #include <cstring>
 #include <utility>
 
 namespace vorn::sortkit {
 namespace {
-
-// `seq[i]` for 0 <= i. New reference, or null.
-PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept {
-    PySequenceMethods* sq = Py_TYPE(seq)->tp_as_sequence;
-    if (sq && sq->sq_item) return PySequence_GetItem(seq, i);
-    Ref index = Ref::steal(PyLong_FromSsize_t(i));
-    return index ? PyObject_GetItem(seq, index.get()) : nullptr;
-}
 
 bool is_equal_float(PyObject* fn) noexcept {
     return is_native_function(fn) && reinterpret_cast<NativeFunction*>(fn)->spec == &equal_float_spec;
@@ -53,11 +46,6 @@ int all_items_equal(PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyOb
     return 1;
 }
 
-PyObject* bool_result(int t) noexcept {
-    if (t < 0) return nullptr;
-    return PyBool_FromLong(t);
-}
-
 // Reads `x.<name>` and its length, then `y.<name>` and its length, as
 // `len(x.name) != len(y.name)` does: 1 when the lengths differ, 0, or -1.
 int member_lengths_differ(PyObject* x, PyObject* y, PyObject* name, Ref* xd, Ref* yd,
@@ -74,27 +62,16 @@ int member_lengths_differ(PyObject* x, PyObject* y, PyObject* name, Ref* xd, Ref
 }
 
 PyObject* equal_array_impl(NativeFunction* self, PyObject* const* a) noexcept {
-    PyObject *x = a[0], *y = a[1], *ctx = a[2];
-    if (x == y) Py_RETURN_TRUE;
-    RecursionGuard guard(" in equal_array");
-    if (guard.failed()) return nullptr;
-    PyObject* value_comparer = closure(self, 0);
-    if (!value_comparer) return nullptr;
-    Ref owned;
-    int seen = enter_pair(&ctx, owned, x, y, ignores_context(value_comparer));
-    if (seen != 0) return seen < 0 ? nullptr : Py_NewRef(Py_True);
-    Py_ssize_t n;
-    int differ = lengths_differ(x, y, &n);
-    if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
-    return bool_result(all_items_equal(x, y, n, value_comparer, ctx));
+    return equal_sized(self, a, " in equal_array", [](PyObject* x, PyObject* y, Py_ssize_t n, PyObject* fn,
+                                                      PyObject* ctx) { return all_items_equal(x, y, n, fn, ctx); });
 }
 
 PyObject* equal_vector_impl(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1];
     if (x == y) Py_RETURN_TRUE;
-    RecursionGuard guard(" in equal_vector");
+    CompositeCall guard(" in equal_vector");
     if (guard.failed()) return nullptr;
-    PyObject* elem_equal = closure(self, 0);
+    PyObject* elem_equal = component(self);
     if (!elem_equal) return nullptr;
     Ref xd, yd;
     Py_ssize_t n;
@@ -107,9 +84,9 @@ PyObject* equal_vector_impl(NativeFunction* self, PyObject* const* a) noexcept {
 PyObject* equal_matrix_impl(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1];
     if (x == y) Py_RETURN_TRUE;
-    RecursionGuard guard(" in equal_matrix");
+    CompositeCall guard(" in equal_matrix");
     if (guard.failed()) return nullptr;
-    PyObject* elem_equal = closure(self, 0);
+    PyObject* elem_equal = component(self);
     if (!elem_equal) return nullptr;
     for (PyObject* dim : {str<"rows">(), str<"cols">()}) {
         Ref dx = Ref::steal(PyObject_GetAttr(x, dim));
@@ -161,13 +138,16 @@ PyObject* equal_blob_impl(NativeFunction*, PyObject* const* a) noexcept {
 
 }  // namespace
 
-const FunctionSpec equal_blob_spec =
-    leaf_spec("equal_blob", "cy_equal_for.<locals>.equal_blob", "x", "y", equal_blob_impl);
-const FunctionSpec equal_vector_spec =
-    leaf_spec("equal_vector", "cy_equal_for.<locals>.equal_vector", "x", "y", equal_vector_impl);
-const FunctionSpec equal_matrix_spec =
-    leaf_spec("equal_matrix", "cy_equal_for.<locals>.equal_matrix", "x", "y", equal_matrix_impl);
-const FunctionSpec equal_array_spec =
-    context_spec("equal_array", "cy_equal_for.<locals>.equal_array", equal_array_impl, kKeepsContextPrivate);
+const FunctionSpec equal_blob_spec = function_spec(
+    "equal_blob", "cy_equal_for.<locals>.equal_blob", kModuleName, kValueParams, equal_blob_impl, kIgnoresContext);
+const FunctionSpec equal_vector_spec = function_spec(
+    "equal_vector", "cy_equal_for.<locals>.equal_vector", kModuleName, kValueParams, equal_vector_impl,
+    kIgnoresContext);
+const FunctionSpec equal_matrix_spec = function_spec(
+    "equal_matrix", "cy_equal_for.<locals>.equal_matrix", kModuleName, kValueParams, equal_matrix_impl,
+    kIgnoresContext);
+const FunctionSpec equal_array_spec = function_spec(
+    "equal_array", "cy_equal_for.<locals>.equal_array", kModuleName, kContextParams, equal_array_impl,
+    kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

@@ -1,8 +1,10 @@
 // cy_is_for: dispatch on the kind of type and the identity functions it returns.
 #include "vorn/utils/builder_docs.hpp"
+#include "vorn/utils/composites.hpp"
 #include "vorn/utils/equal_builders.hpp"
-#include "vorn/utils/member_builds.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/type_context.hpp"
+#include "vorn/utils/value_access.hpp"
 
 #include <cstring>
 #include <iterator>
@@ -12,17 +14,6 @@ namespace {
 
 constexpr const char* kBuilder = "cy_is_for";
 constexpr const char* kLambda = "cy_is_for.<locals>.<lambda>";
-
-PyObject* is_never_impl(NativeFunction*, PyObject* const*) noexcept {
-    PyErr_SetString(PyExc_RuntimeError, "Attempted to compare values of type .Never");
-    return nullptr;
-}
-
-PyObject* always_true_impl(NativeFunction*, PyObject* const*) noexcept { Py_RETURN_TRUE; }
-
-PyObject* python_equal_impl(NativeFunction*, PyObject* const* a) noexcept {
-    return PyObject_RichCompare(a[0], a[1], Py_EQ);
-}
 
 PyObject* same_object_impl(NativeFunction*, PyObject* const* a) noexcept {
     return PyBool_FromLong(a[0] == a[1]);
@@ -43,13 +34,6 @@ PyObject* same_instant_impl(NativeFunction*, PyObject* const* a) noexcept {
     return PyObject_RichCompare(tx.get(), ty.get(), Py_EQ);
 }
 
-// `v.data` for an instance of VornBlob (as the module namespace binds it now), else `v`.
-PyObject* blob_data(PyObject* v, PyObject* blob_class) noexcept {
-    int is_blob = PyObject_IsInstance(v, blob_class);
-    if (is_blob < 0) return nullptr;
-    return is_blob ? PyObject_GetAttr(v, str<"data">()) : Py_NewRef(v);
-}
-
 // Pairs of `zip(x, y, strict=True)` all equal by `==`: 1, 0, or -1 with an exception
 // set (the zip's ValueError when the iterations differ in length).
 int all_zipped_equal(PyObject* x, PyObject* y) noexcept {
@@ -66,12 +50,8 @@ int all_zipped_equal(PyObject* x, PyObject* y) noexcept {
 }
 
 PyObject* is_blob_impl(NativeFunction*, PyObject* const* a) noexcept {
-    Ref blob_class = Ref::steal(global(str<"VornBlob">()));
-    if (!blob_class) return nullptr;
-    Ref x = Ref::steal(blob_data(a[0], blob_class.get()));
-    if (!x) return nullptr;
-    Ref y = Ref::steal(blob_data(a[1], blob_class.get()));
-    if (!y) return nullptr;
+    Ref x, y;
+    if (blob_pair(a, &x, &y) < 0) return nullptr;
     Py_ssize_t n;
     int differ = lengths_differ(x.get(), y.get(), &n);
     if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
@@ -86,7 +66,7 @@ PyObject* is_blob_impl(NativeFunction*, PyObject* const* a) noexcept {
 PyObject* is_struct_impl(NativeFunction* self, PyObject* const* a) noexcept {
     RecursionGuard guard(" in is_struct");
     if (guard.failed()) return nullptr;
-    Ref fields = Ref::borrow(closure(self, 0));
+    Ref fields = Ref::steal(fields_of(self));
     if (!fields) return nullptr;
     int t = all_fields_true(fields.get(), a[0], a[1], a[2]);
     return t < 0 ? nullptr : PyBool_FromLong(t);
@@ -96,50 +76,48 @@ PyObject* is_variant_impl(NativeFunction* self, PyObject* const* a) noexcept {
     PyObject *x = a[0], *y = a[1];
     RecursionGuard guard(" in is_variant");
     if (guard.failed()) return nullptr;
-    PyObject* cases = closure(self, 0);
+    PyObject* cases = case_table(self);
     if (!cases) return nullptr;
-    Ref x_tag = Ref::steal(item(x, str<"type">()));
-    if (!x_tag) return nullptr;
-    Ref y_tag = Ref::steal(item(y, str<"type">()));
-    if (!y_tag) return nullptr;
-    int differ = compare_truth(x_tag.get(), y_tag.get(), Py_NE);
+    Ref x_tag;
+    int differ = tags_differ(x, y, &x_tag);
     if (differ != 0) return differ < 0 ? nullptr : Py_NewRef(Py_False);
-    x_tag = Ref::steal(item(x, str<"type">()));  // read again for the lookup
+    x_tag = Ref::steal(subscript(x, str<"type">()));  // read again for the lookup
     if (!x_tag) return nullptr;
-    Ref case_fn = Ref::steal(item(cases, x_tag.get()));
+    Ref case_fn = Ref::steal(subscript(cases, x_tag.get()));
     if (!case_fn) return nullptr;
-    Ref xv = Ref::steal(item(x, str<"value">()));
+    Ref xv = Ref::steal(subscript(x, str<"value">()));
     if (!xv) return nullptr;
-    Ref yv = Ref::steal(item(y, str<"value">()));
+    Ref yv = Ref::steal(subscript(y, str<"value">()));
     if (!yv) return nullptr;
     return call3(case_fn.get(), xv.get(), yv.get(), a[2]);
 }
 
 // Rows 1 to 14 of the dispatch, by kind.
 const FunctionSpec leaf_specs[] = {
-    leaf_spec("is_never", "cy_is_for.<locals>.is_never", "_x", "_y", is_never_impl),
-    leaf_spec("lambda10", kLambda, "_x", "_y", always_true_impl),            // Null
-    leaf_spec("lambda11", kLambda, "x", "y", python_equal_impl),             // Boolean
-    leaf_spec("lambda12", kLambda, "x", "y", python_equal_impl),             // Integer
-    leaf_spec("is_float", "cy_is_for.<locals>.is_float", "x", "y", is_float_impl),
-    leaf_spec("lambda13", kLambda, "x", "y", python_equal_impl),             // String
-    leaf_spec("lambda14", kLambda, "x", "y", same_instant_impl),             // DateTime
-    leaf_spec("is_blob", "cy_is_for.<locals>.is_blob", "x", "y", is_blob_impl),
-    leaf_spec("lambda16", kLambda, "x", "y", same_object_impl),              // Vector
-    leaf_spec("lambda17", kLambda, "x", "y", same_object_impl),              // Matrix
-    leaf_spec("lambda18", kLambda, "x", "y", same_object_impl),              // Array
-    leaf_spec("lambda19", kLambda, "x", "y", same_object_impl),              // Set
-    leaf_spec("lambda20", kLambda, "x", "y", same_object_impl),              // Dict
-    leaf_spec("lambda21", kLambda, "x", "y", same_object_impl),              // Ref
+    function_spec("is_never", "cy_is_for.<locals>.is_never", kModuleName, kIgnoredParams, never_impl, kIgnoresContext),
+    function_spec("lambda10", kLambda, kModuleName, kIgnoredParams, true_impl, kIgnoresContext),          // Null
+    function_spec("lambda11", kLambda, kModuleName, kValueParams, python_equal_impl, kIgnoresContext),    // Boolean
+    function_spec("lambda12", kLambda, kModuleName, kValueParams, python_equal_impl, kIgnoresContext),    // Integer
+    function_spec("is_float", "cy_is_for.<locals>.is_float", kModuleName, kValueParams, is_float_impl, kIgnoresContext),
+    function_spec("lambda13", kLambda, kModuleName, kValueParams, python_equal_impl, kIgnoresContext),    // String
+    function_spec("lambda14", kLambda, kModuleName, kValueParams, same_instant_impl, kIgnoresContext),    // DateTime
+    function_spec("is_blob", "cy_is_for.<locals>.is_blob", kModuleName, kValueParams, is_blob_impl, kIgnoresContext),
+    function_spec("lambda16", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Vector
+    function_spec("lambda17", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Matrix
+    function_spec("lambda18", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Array
+    function_spec("lambda19", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Set
+    function_spec("lambda20", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Dict
+    function_spec("lambda21", kLambda, kModuleName, kValueParams, same_object_impl, kIgnoresContext),     // Ref
 };
 static_assert(std::size(leaf_specs) == static_cast<size_t>(Kind::Ref) + 1);
 
 const FunctionSpec is_struct_spec =
-    context_spec("is_struct", "cy_is_for.<locals>.is_struct", is_struct_impl, 0);
+    function_spec("is_struct", "cy_is_for.<locals>.is_struct", kModuleName, kContextParams, is_struct_impl);
 const FunctionSpec is_variant_spec =
-    context_spec("is_variant", "cy_is_for.<locals>.is_variant", is_variant_impl, 0);
-const FunctionSpec is_recursive_spec =
-    context_spec("is_recursive", "cy_is_for.<locals>.is_recursive", forward_recursive, kForwardsContext);
+    function_spec("is_variant", "cy_is_for.<locals>.is_variant", kModuleName, kContextParams, is_variant_impl);
+const FunctionSpec is_recursive_spec = function_spec(
+    "is_recursive", "cy_is_for.<locals>.is_recursive", kModuleName, kContextParams, forward_recursive,
+    kForwardsContext);
 
 PyObject* build_kind(Kind kind, PyObject* type_val, PyObject* type_ctx) noexcept {
     switch (kind) {
@@ -171,7 +149,7 @@ PyObject* cy_is_for_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 }  // namespace
 
-const FunctionSpec cy_is_for_spec{"cy_is_for", "cy_is_for", kModuleName, kIsForDoc,
-    2, 1, {"type_val", "type_ctx"}, cy_is_for_impl};
+const FunctionSpec cy_is_for_spec = function_spec(
+    "cy_is_for", "cy_is_for", kModuleName, Params{2, 1, {"type_val", "type_ctx"}}, cy_is_for_impl, 0, kIsForDoc);
 
 }  // namespace vorn::sortkit

@@ -2,8 +2,9 @@
 // table of recorded pairs, and its conversion into the dict of id() sets.
 #include "vorn/utils/private_context.hpp"
 
-#include "common/compat.hpp"
-#include "vorn/utils/comparison_context.hpp"
+#include "common/static_type.hpp"
+#include "vorn/utils/closures.hpp"
+#include "vorn/utils/dict_context.hpp"
 
 #include <cstdint>
 #include <new>
@@ -22,7 +23,6 @@ struct PrivateContext {
     // power of two in size, at most half full. Four bytes a slot rather than a pair
     // of addresses keeps a context of millions of pairs at some 40 bytes a pair.
     std::vector<std::uint32_t> slots;
-    std::vector<PyObject*> alive;  // owned: values kept for their ids (keep_alive)
     PyObject* dict;  // once it has turned into the dict, which then serves
 
     // Records (x, y); returns true when it was already there. May throw bad_alloc.
@@ -65,24 +65,20 @@ struct PrivateContext {
 void private_context_dealloc(PyObject* o) noexcept {
     auto* self = reinterpret_cast<PrivateContext*>(o);
     Py_XDECREF(self->dict);
-    for (PyObject* o : self->alive) Py_DECREF(o);
     self->order.~vector();
     self->slots.~vector();
-    self->alive.~vector();
     Py_TYPE(o)->tp_free(o);
 }
 
 PyTypeObject PrivateContextType{};
 
 int ready_private_context_type() noexcept {
-    PyTypeObject& t = PrivateContextType;
-    if (t.tp_flags & Py_TPFLAGS_READY) return 0;
-    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
-    t.tp_name = "vorn.utils._sortkit.PrivateContext";
-    t.tp_basicsize = sizeof(PrivateContext);
-    t.tp_dealloc = private_context_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT;
-    return PyType_Ready(&t);
+    return ready_static_type(PrivateContextType, [](PyTypeObject& t) {
+        t.tp_name = "vorn.utils._sortkit.PrivateContext";
+        t.tp_basicsize = sizeof(PrivateContext);
+        t.tp_dealloc = private_context_dealloc;
+        t.tp_flags = Py_TPFLAGS_DEFAULT;
+    });
 }
 
 PyObject* new_private_context() noexcept {
@@ -91,7 +87,6 @@ PyObject* new_private_context() noexcept {
     if (!self) return nullptr;
     new (&self->order) std::vector<Pair>();
     new (&self->slots) std::vector<std::uint32_t>();
-    new (&self->alive) std::vector<PyObject*>();
     self->dict = nullptr;
     return reinterpret_cast<PyObject*>(self);
 }
@@ -121,32 +116,15 @@ PyObject* as_dict(PrivateContext* self) noexcept {
 // contexts on through context_for, or it is a recursive forwarder whose chain of
 // cells ends in one of those.
 bool keeps_private(PyObject* fn) noexcept {
-    for (int hops = 0; hops < 8; ++hops) {
-        if (!is_native_function(fn)) return false;
-        const unsigned flags = reinterpret_cast<NativeFunction*>(fn)->spec->flags;
-        if (flags & (kIgnoresContext | kKeepsContextPrivate)) return true;
-        if (!(flags & kForwardsContext)) return false;
-        PyObject* cell = function_state(fn, 0);
-        if (!cell || !PyList_CheckExact(cell) || PyList_GET_SIZE(cell) != 1) return false;
-        fn = PyList_GET_ITEM(cell, 0);
+    for (int hops = 0; hops < 8 && fn; ++hops) {
+        const unsigned protocol = protocol_of(fn);
+        if (protocol & (kIgnoresContext | kKeepsContextPrivate)) return true;
+        fn = peek_forward_target(fn);
     }
     return false;
 }
 
 }  // namespace
-
-bool is_plain_list(PyObject* o) noexcept {
-    if (PyList_CheckExact(o)) return true;
-    if (!PyList_Check(o)) return false;
-    // A subclass's item slot goes through __getitem__ all the same, so the method is
-    // what tells.
-    PyObject* name = str<"__getitem__">();
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
-    return compat::type_lookup(Py_TYPE(o), name) == compat::type_lookup(&PyList_Type, name);
-}
 
 int visit_context(PyObject** ctx, Ref& owned, PyObject* x, PyObject* y) noexcept {
     if (*ctx == Py_None) {
@@ -170,20 +148,6 @@ int visit_context(PyObject** ctx, Ref& owned, PyObject* x, PyObject* y) noexcept
         PyErr_NoMemory();
         return -1;
     }
-}
-
-int keep_alive(PyObject* ctx, PyObject* x, PyObject* y) noexcept {
-    if (!is_private(ctx)) return 0;
-    std::vector<PyObject*>& alive = reinterpret_cast<PrivateContext*>(ctx)->alive;
-    try {
-        if (alive.capacity() - alive.size() < 2) alive.reserve(2 * alive.capacity() + 64);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-        return -1;
-    }
-    alive.push_back(Py_NewRef(x));
-    alive.push_back(Py_NewRef(y));
-    return 0;
 }
 
 PyObject* context_for(PyObject* fn, PyObject* ctx) noexcept {

@@ -16,7 +16,9 @@ PyTypeObject* key_type = nullptr;
 
 namespace {
 
+// The first two lines give the signature that inspect.signature() and help() show.
 constexpr const char* kKeyDoc =
+    "CyVornKey(value, compare_fn)\n--\n\n"
     "Key wrapper for Vorn values used in sorted() and SortedContainers.\n"
     "\n"
     "    A single native class with its own rich comparison, replacing the Python class\n"
@@ -35,8 +37,8 @@ PyObject* key_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     return self;
 }
 
-const FunctionSpec init_params{"__init__", "CyVornKey.__init__", kModuleName, nullptr, 2, 2,
-                               {"value", "compare_fn"}, nullptr};
+const FunctionSpec init_params = function_spec(
+    "__init__", "CyVornKey.__init__", kModuleName, Params{2, 2, {"value", "compare_fn"}}, nullptr);
 
 int key_init(PyObject* self, PyObject* args, PyObject* kwds) noexcept {
     const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
@@ -156,6 +158,19 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     return PyObject_RichCompare(result.get(), zero, op);
 }
 
+// "<qualified class name>(<repr of the value>)". A key met again while its own repr is
+// being made (a value that holds the key) shows as "<name>(...)" instead of looping.
+PyObject* key_repr(PyObject* self) noexcept {
+    Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(self)));
+    if (!name) return nullptr;
+    const int busy = Py_ReprEnter(self);
+    if (busy != 0) return busy > 0 ? PyUnicode_FromFormat("%U(...)", name.get()) : nullptr;
+    Ref value = Ref::borrow(as_key(self)->value);  // the repr may rebind the key's fields
+    PyObject* text = PyUnicode_FromFormat("%U(%R)", name.get(), value.get());
+    Py_ReprLeave(self);
+    return text;
+}
+
 Py_hash_t key_hash(PyObject* self) noexcept {
     Ref value = Ref::borrow(as_key(self)->value);
     return PyObject_Hash(value.get());
@@ -199,8 +214,8 @@ PyObject* key_reduce(PyObject* self, PyObject*) noexcept {
     return PyTuple_Pack(2, unpickle.get(), args.get());
 }
 
-const FunctionSpec setstate_arguments{"__setstate__", "CyVornKey.__setstate__", kModuleName, nullptr,
-                                      1, 1, {"__pyx_state"}, nullptr};
+const FunctionSpec setstate_arguments = function_spec(
+    "__setstate__", "CyVornKey.__setstate__", kModuleName, Params{1, 1, {"__pyx_state"}}, nullptr);
 
 PyObject* key_setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     PyObject* state;
@@ -257,6 +272,7 @@ PyType_Slot key_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(key_dealloc)},
     {Py_tp_richcompare, reinterpret_cast<void*>(key_richcompare)},
     {Py_tp_hash, reinterpret_cast<void*>(key_hash)},
+    {Py_tp_repr, reinterpret_cast<void*>(key_repr)},
     {Py_tp_members, key_members},
     {Py_tp_methods, key_methods},
     {0, nullptr},

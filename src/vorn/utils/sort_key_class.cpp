@@ -16,14 +16,15 @@ PyObject* vorn_key_init(NativeFunction* fn, PyObject* const* args) noexcept {
                      kKeyTypeName, Py_TYPE(self)->tp_name);
         return nullptr;
     }
-    PyObject* compare = state_of(fn, 0);
+    PyObject* compare = bound_comparer(fn);
     if (!compare) return nullptr;
     set_key_fields(self, args[1], compare);
     Py_RETURN_NONE;
 }
 
-const FunctionSpec vorn_key_init_spec{"__init__", "cy_make_vorn_key.<locals>.VornKey.__init__",
-                                      kModuleName, nullptr, 2, 2, {"self", "value"}, vorn_key_init};
+const FunctionSpec vorn_key_init_spec = function_spec(
+    "__init__", "cy_make_vorn_key.<locals>.VornKey.__init__", kModuleName, Params{2, 2, {"self", "value"}},
+    vorn_key_init);
 
 // type.__call__(cls, *args, **kwnames) from a vectorcall. New reference, or null.
 PyObject* call_type(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -54,42 +55,15 @@ PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargs
         PyObject* init = compat::type_lookup(type, str<"__init__">());  // borrowed, cached
         if (init && is_native_function(init) &&
             reinterpret_cast<NativeFunction*>(init)->spec == &vorn_key_init_spec) {
+            PyObject* compare = bound_comparer(reinterpret_cast<NativeFunction*>(init));
+            if (!compare) return nullptr;
             Ref self = Ref::steal(type->tp_alloc(type, 0));
             if (!self) return nullptr;
-            set_key_fields(self.get(), args[0], function_state(init, 0));
+            set_key_fields(self.get(), args[0], compare);
             return self.release();
         }
     }
     return call_type(cls, args, nargs, kwnames);
-}
-
-// The bases of a class statement after __mro_entries__ of any base that is not a
-// class (as types.resolve_bases). New reference, or null.
-PyObject* resolve_bases(PyObject* bases) noexcept {
-    Ref resolved = Ref::steal(PyList_New(0));
-    if (!resolved) return nullptr;
-    bool changed = false;
-    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(bases); i < n; ++i) {
-        PyObject* base = PyTuple_GET_ITEM(bases, i);
-        PyObject* found = nullptr;
-        if (!PyType_Check(base) && compat::lookup_attr(base, str<"__mro_entries__">(), &found) < 0)
-            return nullptr;
-        Ref entries_fn = Ref::steal(found);
-        if (!entries_fn) {
-            if (PyList_Append(resolved.get(), base) < 0) return nullptr;
-            continue;
-        }
-        Ref entries = Ref::steal(PyObject_CallOneArg(entries_fn.get(), bases));
-        if (!entries) return nullptr;
-        if (!PyTuple_Check(entries.get())) {
-            PyErr_SetString(PyExc_TypeError, "__mro_entries__ must return a tuple");
-            return nullptr;
-        }
-        Ref extended = Ref::steal(PySequence_InPlaceConcat(resolved.get(), entries.get()));
-        if (!extended) return nullptr;
-        changed = true;
-    }
-    return changed ? PyList_AsTuple(resolved.get()) : Py_NewRef(bases);
 }
 
 int put(PyObject* ns, const char* name, PyObject* value) noexcept {
@@ -105,15 +79,11 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
     if (!compare) return nullptr;
 
     Ref name = intern("VornKey");
-    Ref orig_bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(key_type)));
-    if (!name || !orig_bases) return nullptr;
-    Ref bases = Ref::steal(resolve_bases(orig_bases.get()));
-    if (!bases) return nullptr;
-    // The metaclass: the most derived of the bases' metaclasses.
-    PyTypeObject* winner = PyTuple_GET_SIZE(bases.get()) ? Py_TYPE(PyTuple_GET_ITEM(bases.get(), 0))
-                                                         : &PyType_Type;
-    winner = compat::calculate_metaclass(winner, bases.get());
-    if (!winner) return nullptr;
+    Ref bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(key_type)));
+    if (!name || !bases) return nullptr;
+    // The one base is a class, so the bases stand as written (no __mro_entries__), and
+    // the metaclass is the base's own.
+    PyTypeObject* winner = Py_TYPE(key_type);
     PyObject* meta = reinterpret_cast<PyObject*>(winner);
 
     Ref prepare = Ref::steal(PyObject_GetAttr(meta, str<"__prepare__">()));
@@ -136,8 +106,6 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
         put(ns.get(), "__doc__", doc.get()) < 0 || put(ns.get(), "__slots__", slots.get()) < 0 ||
         put(ns.get(), "__init__", init.get()) < 0)
         return nullptr;
-    if (bases.get() != orig_bases.get() && put(ns.get(), "__orig_bases__", orig_bases.get()) < 0)
-        return nullptr;
     PyObject* class_args[3] = {name.get(), bases.get(), ns.get()};
     Ref cls = Ref::steal(PyObject_Vectorcall(meta, class_args, 3, nullptr));
     if (!cls) return nullptr;
@@ -150,7 +118,8 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 }  // namespace
 
-const FunctionSpec cy_make_vorn_key_spec{"cy_make_vorn_key", "cy_make_vorn_key", kModuleName,
-                                         kMakeVornKeyDoc, 1, 1, {"type_val"}, make_vorn_key_impl};
+const FunctionSpec cy_make_vorn_key_spec = function_spec(
+    "cy_make_vorn_key", "cy_make_vorn_key", kModuleName, Params{1, 1, {"type_val"}}, make_vorn_key_impl, 0,
+    kMakeVornKeyDoc);
 
 }  // namespace vorn::sortkit

@@ -47,8 +47,8 @@ PyObject* unpickle_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 }  // namespace
 
-const FunctionSpec unpickle_key_spec{"__pyx_unpickle_CyVornKey", "__pyx_unpickle_CyVornKey",
-                                     kModuleName, nullptr, 3, 3,
-                                     {"__pyx_type", "__pyx_checksum", "__pyx_state"}, unpickle_impl};
+const FunctionSpec unpickle_key_spec = function_spec(
+    "__pyx_unpickle_CyVornKey", "__pyx_unpickle_CyVornKey", kModuleName,
+    Params{3, 3, {"__pyx_type", "__pyx_checksum", "__pyx_state"}}, unpickle_impl);
 
 }  // namespace vorn::sortkit

@@ -1,7 +1,8 @@
 // Recursive wrappers and references through the type context, for all builders.
 #include "vorn/utils/type_context.hpp"
 
-#include "common/compat.hpp"
+#include "vorn/utils/composites.hpp"
+#include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
 
@@ -30,33 +31,12 @@ int context_pop(PyObject* type_ctx, PyObject* key) noexcept {
     return r ? 0 : -1;
 }
 
-PyObject* item(PyObject* mapping, PyObject* key) noexcept {
-    if (PyDict_CheckExact(mapping)) {
-        PyObject* v = PyDict_GetItemWithError(mapping, key);
-        if (v) return Py_NewRef(v);
-        if (!PyErr_Occurred()) compat::set_key_error(key);
-        return nullptr;
-    }
-    return PyObject_GetItem(mapping, key);
-}
-
-PyObject* build_nested(const char* builder_name, PyObject* type_val, PyObject* type_ctx) noexcept {
-    Ref name = Ref::steal(PyUnicode_InternFromString(builder_name));
-    if (!name) return nullptr;
-    Ref builder = Ref::steal(global(name.get()));
-    if (!builder) return nullptr;
-    PyObject* args[2] = {type_val, type_ctx};
-    return PyObject_Vectorcall(builder.get(), args, 2, nullptr);
-}
-
 PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcept {
     // A wrapper whose inner type is its own reference forwards to itself: the guard
     // turns that into RecursionError instead of a C stack overflow.
     RecursionGuard guard(" in a recursive type");
     if (guard.failed()) return nullptr;
-    PyObject* cell = state_of(self, 0);
-    if (!cell) return nullptr;
-    Ref target = Ref::steal(PySequence_GetItem(cell, 0));
+    Ref target = Ref::steal(forward_target(self));
     if (!target) return nullptr;
     return call3(target.get(), args[0], args[1], args[2]);
 }
@@ -81,7 +61,7 @@ int restore_context(PyObject* type_ctx, PyObject* rec_id, PyObject* prev) noexce
 }
 
 PyObject* build_wrapper(PyObject* wrapper, PyObject* type_ctx, const RecursiveBuilder& builder) noexcept {
-    Ref rec_id = Ref::steal(item(wrapper, str<"id">()));
+    Ref rec_id = Ref::steal(subscript(wrapper, str<"id">()));
     if (!rec_id) return nullptr;
     Ref cell = Ref::steal(PyList_New(1));
     if (!cell) return nullptr;
@@ -92,7 +72,7 @@ PyObject* build_wrapper(PyObject* wrapper, PyObject* type_ctx, const RecursiveBu
     if (!prev) return nullptr;
     if (context_set(type_ctx, rec_id.get(), forwarder.get()) < 0) return nullptr;
 
-    Ref inner_type = Ref::steal(item(wrapper, str<"inner">()));
+    Ref inner_type = Ref::steal(subscript(wrapper, str<"inner">()));
     Ref inner;
     if (inner_type) inner = Ref::steal(build_nested(builder.builder_name, inner_type.get(), type_ctx));
     if (inner && PyList_SetItem(cell.get(), 0, inner.new_ref()) < 0) inner.reset();

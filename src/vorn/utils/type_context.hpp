@@ -22,10 +22,6 @@ struct RecursiveBuilder {
 PyObject* build_recursive(PyObject* type_val, PyObject* type_ctx,
                           const RecursiveBuilder& builder) noexcept;
 
-// Calls the builder named `builder_name` (looked up in the module namespace at each
-// call) with (type_val, type_ctx). New reference, or null.
-PyObject* build_nested(const char* builder_name, PyObject* type_val, PyObject* type_ctx) noexcept;
-
 // The C entry of every recursive forwarder (x, y, ctx=None): calls the function in
 // the cell (state 0, a one-item list) with (x, y, ctx) and returns its result as is.
 PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcept;
@@ -35,8 +31,5 @@ PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcep
 PyObject* context_get(PyObject* type_ctx, PyObject* key) noexcept;  // new reference
 int context_set(PyObject* type_ctx, PyObject* key, PyObject* value) noexcept;
 int context_pop(PyObject* type_ctx, PyObject* key) noexcept;
-
-// Reads `mapping[key]` for a descriptor payload item. New reference, or null.
-PyObject* item(PyObject* mapping, PyObject* key) noexcept;
 
 }  // namespace vorn::sortkit

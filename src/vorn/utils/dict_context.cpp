@@ -1,5 +1,7 @@
-// The visit check of the comparison context.
-#include "vorn/utils/comparison_context.hpp"
+// The visit check on the dict form of the comparison context.
+#include "vorn/utils/dict_context.hpp"
+
+#include "common/strings.hpp"
 
 namespace vorn::sortkit {
 namespace {
