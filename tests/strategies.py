@@ -131,7 +131,8 @@ def typed_values(allow_nan: bool = True, **type_options) -> st.SearchStrategy:
 def vorn_key(t, v, env):
     """A hashable key of the value `v` of `t` (not cyclic) that two values share exactly
     when they are equal as Vorn values: NaN equals NaN, -0.0 differs from 0.0, Sets and
-    Dicts whatever their order, Refs by their targets."""
+    Dicts whatever their order, Refs by their targets (stricter than the runtime, which
+    keeps distinct Ref cells apart, so every Set drawn is one the runtime keeps whole)."""
     kind = t.type
     if kind == "Recursive":
         payload = t.value

@@ -251,3 +251,10 @@ def test_parse_refuses_repeats(t, text):
 @pytest.mark.parametrize("t, text", [(T.set_(I), "#{1, 2}"), (T.dict_(I, I), "{1 => 2, 2 => 2}")])
 def test_printed_unique_values_parse_back(t, text):
     assert tc._print_value(t, tc._parse_value(t, text)) == text
+
+
+def test_distinct_refs_stay_apart_in_a_set():
+    t = T.set_(T.ref(I))
+    cells = [V.VornRef(1), V.VornRef(1)]
+    assert tc._print_value(t, cells) == "#{ref(1), ref(1)}"
+    assert len(list(tc._parse_value(t, "#{ref(1), ref(1)}"))) == 2

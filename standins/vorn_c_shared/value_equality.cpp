@@ -1,6 +1,7 @@
 // Equality and hashing of runtime values by their contents, as Vorn equality has
 // them (NaN equal to itself, -0.0 apart from +0.0, Sets and Dicts regardless of
-// order), and the uniqueness of Set elements and Dict keys built on them.
+// order), and the uniqueness of Set elements and Dict keys built on them. A Ref is a
+// mutable cell: two cells are never one, whatever they hold now.
 #include "runtime.hpp"
 #include "stack_guard.hpp"
 
@@ -102,14 +103,6 @@ bool equal(const VornValue* a, const VornValue* b, int depth) noexcept {
         case VORN_VARIANT: {
             auto *x = static_cast<const VariantValue*>(a), *y = static_cast<const VariantValue*>(b);
             return x->index == y->index && equal(x->payload, y->payload, depth + 1);
-        }
-        case VORN_REF: {
-            VornValue* x = vorn_value_ref_get(const_cast<VornValue*>(a));
-            VornValue* y = vorn_value_ref_get(const_cast<VornValue*>(b));
-            bool same = x && y && equal(x, y, depth + 1);
-            vorn_value_release(x);
-            vorn_value_release(y);
-            return same;
         }
         case VORN_FUNCTION:
             return static_cast<const FunctionValue*>(a)->payload == static_cast<const FunctionValue*>(b)->payload &&

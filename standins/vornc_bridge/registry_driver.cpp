@@ -342,6 +342,7 @@ PyObject* type_list_to_py(VornType* const* types, size_t n) noexcept {
 PyObject* registry_entries(PyObject* o, PyObject*) noexcept {
     PlatformRegistry* registry = live_registry(o);
     if (!registry) return nullptr;
+    CallHold hold(as_registry(o));  // making type descriptors runs Python code
     size_t n = vorn_platform_entry_count(registry);
     Ref out = Ref::steal(PyList_New(0));
     if (!out) return nullptr;

@@ -23,6 +23,8 @@ enum ContextProtocol : unsigned {
     kForwardsContext = 4u,
     // The spec is the `function` of a NativeSpec: the function has a native entry.
     kHasNativeEntry = 8u,
+    // With kHasNativeEntry: an equality function's entry (truths), not a comparer's.
+    kEqualityEntry = 16u,
 };
 
 inline unsigned protocol_of(PyObject* fn) noexcept {
@@ -45,6 +47,14 @@ inline bool ignores_context(PyObject* fn) noexcept { return protocol_of(fn) & kI
 inline constexpr int kFailed = INT_MIN;            // an exception is set
 inline constexpr int kObjectResult = INT_MIN + 1;  // `*object` holds a new reference
 
+// A comparer's integer result `c` (any 32-bit value, as a user component may give) as
+// its native result: the two values that the markers above take travel as int objects.
+inline int native_int_result(int32_t c, PyObject** object) noexcept {
+    if (c > kObjectResult) return c;
+    *object = PyLong_FromLong(c);
+    return *object ? kObjectResult : kFailed;
+}
+
 // (self, x, y, ctx, object): `ctx` is None or a comparison context, never null.
 using NativeEntry = int (*)(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object);
 
@@ -58,6 +68,16 @@ inline NativeEntry native_entry_of(PyObject* fn) noexcept {
     if (!is_native_function(fn)) return nullptr;
     const FunctionSpec* s = reinterpret_cast<NativeFunction*>(fn)->spec;
     return s->flags & kHasNativeEntry ? reinterpret_cast<const NativeSpec*>(s)->entry : nullptr;
+}
+
+// The native entry of `fn` when it is of the kind the caller reads (`equality`: an
+// equality function, else a comparer), or null. A function of the other kind (bound
+// in a type context, say) is called through its Python entry: its 1 and True differ
+// where a result is passed on as it is.
+inline NativeEntry native_entry_of(PyObject* fn, bool equality) noexcept {
+    if (!is_native_function(fn)) return nullptr;
+    const unsigned flags = reinterpret_cast<NativeFunction*>(fn)->spec->flags;
+    return ((flags & kEqualityEntry) != 0) == equality ? native_entry_of(fn) : nullptr;
 }
 
 // The Python entry over a comparer's native entry: the int result as an int object.
@@ -98,7 +118,7 @@ template <NativeEntry E>
 constexpr NativeSpec equality_spec(const char* name, const char* qualname, const Params& params,
                                    unsigned flags) {
     return {function_spec(name, qualname, kModuleName, params, equality_python_entry<E>,
-                          flags | kHasNativeEntry),
+                          flags | kHasNativeEntry | kEqualityEntry),
             E};
 }
 

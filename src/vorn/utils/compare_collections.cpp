@@ -3,6 +3,7 @@
 #include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
+#include "vorn/utils/dict_items.hpp"
 #include "vorn/utils/value_access.hpp"
 #include "vorn/utils/walk.hpp"
 #include "vorn/utils/sort_key.hpp"
@@ -197,37 +198,6 @@ PyObject* iterate_items(PyObject* mapping) noexcept {
     Ref items = Ref::steal(PyObject_CallMethodNoArgs(mapping, str<"items">()));
     return items ? PyObject_GetIter(items.get()) : nullptr;
 }
-
-// iter(d.items()) of an exact dict, stepped in C: what the interpreter's item iterator
-// does at each step (the same "changed size" and "keys changed" errors, at the same
-// step), without a tuple per item.
-struct DictItems {
-    PyObject* d;
-    Py_ssize_t pos = 0, used, left;
-    bool done = false;
-
-    explicit DictItems(PyObject* dict) noexcept : d(dict), used(PyDict_GET_SIZE(dict)), left(used) {}
-
-    // 1 with the next key and value (borrowed), 0 at the end, -1 with an exception.
-    int next(PyObject** key, PyObject** value) noexcept {
-        if (done) return 0;
-        if (used != PyDict_GET_SIZE(d)) {
-            PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-            return -1;
-        }
-        if (!PyDict_Next(d, &pos, key, value)) {
-            done = true;
-            return 0;
-        }
-        if (left == 0) {
-            PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
-            done = true;
-            return -1;
-        }
-        --left;
-        return 1;
-    }
-};
 
 // One entry pair of a Dict comparison: the object result of the key comparer (with a
 // fresh context), then that of the value comparer. kFailed, 0 to go on, or the

@@ -40,6 +40,8 @@ int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx,
     if (dicts) {
         PyObject* a = dict_field(x, f);
         if (!a) return -1;
+        // Held across a lookup in y that may run code changing x.
+        if (field_lookup_runs_code(y, f)) xv = Ref::borrow(a);
         PyObject* b = dict_field(y, f);
         if (!b) return -1;
         int sign;
@@ -48,7 +50,7 @@ int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx,
             return 0;
         }
         // Held for the call, which may run code that changes the dicts.
-        xv = Ref::borrow(a);
+        if (!xv) xv = Ref::borrow(a);
         yv = Ref::borrow(b);
     } else {
         xv = Ref::steal(subscript(x, f.name));
@@ -64,7 +66,7 @@ int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx,
     return integer_result_of_call(f.fn, xv.get(), yv.get(), ctx, !dicts, out);
 }
 
-int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
+int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     CompositeCall guard(kWhere);
     if (guard.failed()) return kFailed;
     Ref holder;
@@ -76,7 +78,7 @@ int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx
     for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
         int32_t c;
         if (compare_field(table->fields[i], x, y, dicts, ctx, &c) < 0) return kFailed;
-        if (c) return c;
+        if (c) return native_int_result(c, object);
     }
     return 0;
 }

@@ -12,9 +12,9 @@ constexpr const char* kWhere = " while comparing values";
 int by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept { return lx < ly ? -1 : lx > ly ? 1 : 0; }
 
 // Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it
-// appended when `ctx` is not null). Returns the first nonzero integer result, 0 when
-// all are equal, kFailed with an exception set.
-int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) noexcept {
+// appended when `ctx` is not null). Returns the first nonzero integer result as a
+// native result (native_int_result), 0 when all are equal, kFailed with an exception set.
+int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, PyObject** object) noexcept {
     const bool stored = indexes_storage(x) && indexes_storage(y);
     const bool fresh = ctx && !stored;
     // Items of exact lists and tuples, and of list subclasses that keep the list's own
@@ -45,14 +45,14 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx) 
         if (!yi) return kFailed;
         int32_t c;
         if (integer_result_of_call(elem, xi.get(), yi.get(), ctx, fresh, &c) < 0) return kFailed;
-        if (c) return c;
+        if (c) return native_int_result(c, object);
     }
     return 0;
 }
 
 // ---- Vector (component: the element comparer) ----------------------------------------
 
-int compare_vector(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+int compare_vector(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept {
     if (x == y) return 0;
     CompositeCall guard(kWhere);
     if (guard.failed()) return kFailed;
@@ -67,7 +67,7 @@ int compare_vector(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, Py
     // Elements get two arguments: no comparison context.
     PyObject* elem = component(self);
     if (!elem) return kFailed;
-    int r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr);
+    int r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr, object);
     return r ? r : by_length(lx, ly);
 }
 
@@ -93,7 +93,7 @@ int compare_dimension(PyObject* x, PyObject* y, PyObject* name, int* out) noexce
     return 0;
 }
 
-int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
+int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept {
     if (x == y) return 0;
     CompositeCall guard(kWhere);
     if (guard.failed()) return kFailed;
@@ -114,12 +114,12 @@ int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, Py
     if (n < 0) return kFailed;
     PyObject* elem = component(self);
     if (!elem) return kFailed;
-    return walk(elem, xs.get(), ys.get(), n, nullptr);
+    return walk(elem, xs.get(), ys.get(), n, nullptr, object);
 }
 
 // ---- Array (component: the element comparer) -----------------------------------------
 
-int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
+int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     if (x == y) return 0;
     CompositeCall guard(kWhere);
     if (guard.failed()) return kFailed;
@@ -133,7 +133,7 @@ int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx,
     if (lx < 0) return kFailed;
     Py_ssize_t ly = PyList_CheckExact(y) ? PyList_GET_SIZE(y) : PyObject_Size(y);
     if (ly < 0) return kFailed;
-    int r = walk(elem, x, y, lx < ly ? lx : ly, ctx);
+    int r = walk(elem, x, y, lx < ly ? lx : ly, ctx, object);
     return r ? r : by_length(lx, ly);
 }
 

@@ -68,6 +68,13 @@ FieldTable* frozen_fields(PyObject* fn) noexcept;
 // found. Borrowed, or null with KeyError set.
 PyObject* look_up_field(PyObject* d, Field& field) noexcept;
 
+// Whether looking `field` up in the exact dict `d` may run user code: the __hash__ or
+// __eq__ of a name that is no exact str, or the __eq__ of a key that is none. Such code
+// may change or free what was read from another dict before.
+inline bool field_lookup_runs_code(PyObject* d, const Field& field) noexcept {
+    return !field.key || !compat::dict_has_only_str_keys(d);
+}
+
 // `d[field.name]` for an exact dict `d`, trying the entry where the name was found
 // last: borrowed, or null with KeyError set. The entry holding this very key object
 // (or an equal exact str, compared without user code) and a value maps the name to

@@ -3,6 +3,7 @@
 #include "vorn/utils/equal_builders.hpp"
 
 #include "common/compat.hpp"
+#include "vorn/utils/dict_items.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
@@ -69,20 +70,17 @@ int unpack_entry(PyObject* entry, Ref* key, Ref* value) noexcept {
 int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObject* ctx) noexcept {
     const Leaf leaf = leaf_of(value_comparer, 3);
     if (PyDict_CheckExact(x)) {
-        const Py_ssize_t size = PyDict_GET_SIZE(x);
-        Py_ssize_t pos = 0;
+        // x.items() of an exact dict runs no user code: stepped in C, with its errors.
+        DictItems items(x);
         PyObject *k, *v;
-        while (PyDict_Next(x, &pos, &k, &v)) {
+        int more;
+        while ((more = items.next(&k, &v)) > 0) {
             // Held across the comparison, which may run Python code that changes x.
             Ref key = Ref::borrow(k), x_val = Ref::borrow(v);
             int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, false);
             if (t <= 0) return t;
-            if (PyDict_GET_SIZE(x) != size) {
-                PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
-                return -1;
-            }
         }
-        return 1;
+        return more < 0 ? -1 : 1;
     }
     Ref entries = Ref::steal(PyObject_CallMethodNoArgs(x, str<"items">()));
     if (!entries) return -1;

@@ -38,11 +38,13 @@ int field_equal(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx) n
     if (dicts) {
         PyObject* a = dict_field(x, f);
         if (!a) return -1;
+        // Held across a lookup in y that may run code changing x.
+        if (field_lookup_runs_code(y, f)) xv = Ref::borrow(a);
         PyObject* b = dict_field(y, f);
         if (!b) return -1;
         if (inline_equal(f.leaf, a, b, &equal)) return equal;
         // Held for the call, which may run code that changes the dicts.
-        xv = Ref::borrow(a);
+        if (!xv) xv = Ref::borrow(a);
         yv = Ref::borrow(b);
     } else {
         xv = Ref::steal(subscript(x, f.name));

@@ -103,7 +103,7 @@ int call_comparer(PyObject* self, PyObject* other, PyObject** object) noexcept {
     Ref compare = Ref::borrow(as_key(self)->compare);
     Ref x = Ref::borrow(as_key(self)->value);
     Ref y = Ref::borrow(as_key(other)->value);
-    if (NativeEntry e = native_entry_of(compare.get())) {
+    if (NativeEntry e = native_entry_of(compare.get(), false)) {
         // Our comparers take (x, y, ctx=None); a two-parameter module function is no
         // closure of ours and has no native entry.
         return e(reinterpret_cast<NativeFunction*>(compare.get()), x.get(), y.get(), Py_None, object);

@@ -50,7 +50,7 @@ int forward_native(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx
     if (guard.failed()) return kFailed;
     Ref target = Ref::steal(forward_target(self));
     if (!target) return kFailed;
-    if (NativeEntry e = native_entry_of(target.get()))
+    if (NativeEntry e = native_entry_of(target.get(), Result == equality_result))
         return e(reinterpret_cast<NativeFunction*>(target.get()), x, y, ctx, object);
     return Result(call3(target.get(), x, y, ctx), object);
 }

@@ -114,7 +114,8 @@ inline int call_native(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bo
                        PyObject** object) noexcept {
     PyObject* passed = Py_None;
     if (ctx && !(passed = context_for_pair(fn, ctx, x, y, fresh))) return kFailed;
-    if (NativeEntry e = native_entry_of(fn)) return e(reinterpret_cast<NativeFunction*>(fn), x, y, passed, object);
+    if (NativeEntry e = native_entry_of(fn, Result == equality_result))
+        return e(reinterpret_cast<NativeFunction*>(fn), x, y, passed, object);
     return Result(ctx ? call3(fn, x, y, passed) : call2(fn, x, y), object);
 }
 

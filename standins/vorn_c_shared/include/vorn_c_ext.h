@@ -148,7 +148,7 @@ VORN_C_API void vorn_value_ref_set(VornValue *ref, VornValue *target);
 VORN_C_API void *vorn_value_function_payload(const VornValue *value, void (**release)(void *));
 
 /* Vorn equality of two values by their contents: NaN equals itself, -0.0 differs
- * from +0.0, Sets and Dicts are equal regardless of order, Refs by their targets. */
+ * from +0.0, Sets and Dicts are equal regardless of order, a Ref only to itself. */
 VORN_C_API bool vorn_values_equal(const VornValue *a, const VornValue *b);
 /* Position of the first element of a Set, or pair of a Dict, whose element or key
  * equals an earlier one; -1 when all differ (or for other kinds), -2 when out of
