@@ -21,7 +21,7 @@ enum ContextProtocol : unsigned {
     kKeepsContextPrivate = 2u,
     // A recursive forwarder: calls the function in its cell with the context it got.
     kForwardsContext = 4u,
-    // The spec is the `function` of a NativeSpec: the function has a native entry.
+    // Declared as the `function` of a NativeSpec: the function has a native entry.
     kHasNativeEntry = 8u,
     // With kHasNativeEntry: an equality function's entry (truths), not a comparer's.
     kEqualityEntry = 16u,
@@ -105,7 +105,7 @@ inline constexpr Params kValueParams{3, 2, {"x", "y", "_ctx"}};
 inline constexpr Params kIgnoredParams{3, 2, {"_x", "_y", "_ctx"}};
 inline constexpr Params kContextParams{3, 2, {"x", "y", "ctx"}};
 
-// The spec of a comparer (Python results: int objects) or an equality function (True
+// The declaration of a comparer (Python results: int objects) or an equality function (True
 // or False) over its native entry E, with the given parameters and protocol flags.
 template <NativeEntry E>
 constexpr NativeSpec comparer_spec(const char* name, const char* qualname, const Params& params,
