@@ -36,34 +36,15 @@ int compare_ref(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
 // comparer is one of our scalar orders is compared inline on exact ints, floats and
 // strs: neither step runs user code, so what user code could see is unchanged.
 int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx, int32_t* out) noexcept {
-    Ref xv, yv;
-    if (dicts) {
-        PyObject* a = dict_field(x, f);
-        if (!a) return -1;
-        // Held across a lookup in y that may run code changing x.
-        if (field_lookup_runs_code(y, f)) xv = Ref::borrow(a);
-        PyObject* b = dict_field(y, f);
-        if (!b) return -1;
-        int sign;
-        if (inline_order(f.leaf, a, b, &sign)) {
-            *out = sign;
-            return 0;
-        }
-        // Held for the call, which may run code that changes the dicts.
-        if (!xv) xv = Ref::borrow(a);
-        yv = Ref::borrow(b);
-    } else {
-        xv = Ref::steal(subscript(x, f.name));
-        if (!xv) return -1;
-        yv = Ref::steal(subscript(y, f.name));
-        if (!yv) return -1;
-        int sign;
-        if (inline_order(f.leaf, xv.get(), yv.get(), &sign)) {
-            *out = sign;
-            return 0;
-        }
+    FieldPair v;
+    if (v.read(f, x, y, dicts) < 0) return -1;
+    int sign;
+    if (inline_order(f.leaf, v.x, v.y, &sign)) {
+        *out = sign;
+        return 0;
     }
-    return integer_result_of_call(f.fn, xv.get(), yv.get(), ctx, !dicts, out);
+    v.hold();
+    return integer_result_of_call(f.fn, v.x, v.y, ctx, !dicts, out);
 }
 
 int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {

@@ -7,6 +7,7 @@
 #include "common/compat.hpp"
 #include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/sortkit.hpp"
+#include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
 
@@ -87,5 +88,38 @@ inline PyObject* dict_field(PyObject* d, Field& field) noexcept {
         return value;
     return look_up_field(d, field);
 }
+
+// Field `f` of x and y, read in place from exact dicts (`dicts`) or by subscription.
+// `x`/`y` are the two values; a value read in place is held only where needed: x's
+// across a lookup in y that may run code changing x, and both by hold() before a call.
+struct FieldPair {
+    PyObject* x = nullptr;
+    PyObject* y = nullptr;
+    Ref held_x, held_y;
+
+    // 0, or -1 with an exception set (KeyError for a missing field).
+    int read(Field& f, PyObject* xd, PyObject* yd, bool dicts) noexcept {
+        if (!dicts) {
+            held_x = Ref::steal(subscript(xd, f.name));
+            if (!held_x) return -1;
+            held_y = Ref::steal(subscript(yd, f.name));
+            if (!held_y) return -1;
+            x = held_x.get();
+            y = held_y.get();
+            return 0;
+        }
+        x = dict_field(xd, f);
+        if (!x) return -1;
+        if (field_lookup_runs_code(yd, f)) held_x = Ref::borrow(x);
+        y = dict_field(yd, f);
+        return y ? 0 : -1;
+    }
+
+    // Holds both values for a call, which may run code that changes the dicts.
+    void hold() noexcept {
+        if (!held_x) held_x = Ref::borrow(x);
+        if (!held_y) held_y = Ref::borrow(y);
+    }
+};
 
 }  // namespace vorn::sortkit

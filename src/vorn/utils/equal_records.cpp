@@ -33,27 +33,12 @@ bool fields_ignore_context(FieldTable* table) noexcept {
 // Whether field `f` of x and y is equal by its function: exact dicts read in place and
 // leaf functions run inline on exact built-ins (neither runs user code). 1, 0 or -1.
 int field_equal(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx) noexcept {
-    Ref xv, yv;
+    FieldPair v;
+    if (v.read(f, x, y, dicts) < 0) return -1;
     int equal;
-    if (dicts) {
-        PyObject* a = dict_field(x, f);
-        if (!a) return -1;
-        // Held across a lookup in y that may run code changing x.
-        if (field_lookup_runs_code(y, f)) xv = Ref::borrow(a);
-        PyObject* b = dict_field(y, f);
-        if (!b) return -1;
-        if (inline_equal(f.leaf, a, b, &equal)) return equal;
-        // Held for the call, which may run code that changes the dicts.
-        if (!xv) xv = Ref::borrow(a);
-        yv = Ref::borrow(b);
-    } else {
-        xv = Ref::steal(subscript(x, f.name));
-        if (!xv) return -1;
-        yv = Ref::steal(subscript(y, f.name));
-        if (!yv) return -1;
-        if (inline_equal(f.leaf, xv.get(), yv.get(), &equal)) return equal;
-    }
-    return call_truth(f.fn, xv.get(), yv.get(), ctx, !dicts);
+    if (inline_equal(f.leaf, v.x, v.y, &equal)) return equal;
+    v.hold();
+    return call_truth(f.fn, v.x, v.y, ctx, !dicts);
 }
 
 }  // namespace
