@@ -136,6 +136,36 @@ def test_sets_sorted_natively_order_as_keys_sort_them(t, sets):
             assert compare(x, y) == expected
 
 
+def _with_removals(elements, removed):
+    s = set(elements) | set(removed)
+    for r in removed:
+        s.discard(r)
+    return s
+
+
+class IterSet(set):
+    """A set read through its own __iter__: forces the general path."""
+
+    def __iter__(self):
+        return set.__iter__(self)
+
+
+@pytest.mark.parametrize("x, y", [
+    (_with_removals([1, 5], [2, 3, 4]), {1, 5}),
+    (_with_removals([3, 9, 27], range(100, 112)), {3, 9, 26}),
+    (frozenset(range(16)), _with_removals(range(16), [99])),
+    (_with_removals(range(17), range(40, 60)), set(range(16))),
+    (_with_removals([], [1, 2]), set()),
+])
+def test_sets_read_in_place_skip_removed_elements(x, y):
+    # Removed elements leave marked slots in the table; the in-place read skips them
+    # and agrees with the general path, which iterates the sets.
+    compare = cy_compare_for(T.set_(I))
+    expected = compare(IterSet(x), IterSet(y))
+    assert compare(x, y) == expected
+    assert compare(y, x) == -expected
+
+
 def test_set_of_ints_out_of_native_range_raises_as_keys_do():
     with pytest.raises(OverflowError):
         cy_compare_for(T.set_(I))({2**64, 1}, {1, 2})
@@ -183,3 +213,33 @@ def test_variant_keys_order_as_the_comparer_does():
     except TypeError:
         pytest.skip("mixed payloads")
     assert sorted(values, key=cy_make_vorn_key(OPTION)) == expected
+
+
+class Meddling(str):
+    """A str whose comparison runs `action` (on the list the walk is reading)."""
+
+    action = None
+
+    def __lt__(self, other):
+        type(self).action()
+        return False
+
+    def __gt__(self, other):
+        return False
+
+
+@pytest.mark.parametrize("action, outcome", [
+    (lambda y: y.__setitem__(2, "z"), -1),      # inline steps read the new item
+    (lambda y: y.extend(["x"] * 100), -1),      # the storage moves when the list grows
+    (lambda y: y.__delitem__(slice(2, None)), IndexError),  # as y[2] raises
+])
+def test_array_walk_rereads_the_lists_after_user_code(action, outcome):
+    y = ["a", "b", "c", "e"]
+    Meddling.action = staticmethod(lambda: action(y))
+    x = ["a", Meddling("b"), "c", "d"]
+    compare = cy_compare_for(T.array(S))
+    if outcome is IndexError:
+        with pytest.raises(IndexError):
+            compare(x, y)
+    else:
+        assert compare(x, y) == outcome

@@ -255,12 +255,17 @@ inline bool dict_has_only_str_keys(PyObject* d) noexcept {
 // `out` (room for `capacity`): their number, or -1 when they do not fit or cannot be
 // read in place on this build (then iterate it). Runs no user code.
 inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity) noexcept {
-#if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX < 0x030D0000
+#if defined(VORN_COMPAT_PRIVATE)
+    // The table read in slot order, as set iteration reads it: a slot holds an element
+    // when its key is set and its hash is not -1 (a removed element leaves the dummy
+    // key with hash -1; no element hashes to -1).
     if (PySet_GET_SIZE(s) > capacity) return -1;
-    Py_ssize_t pos = 0, n = 0;
-    PyObject* key;
-    Py_hash_t hash;
-    while (_PySet_NextEntry(s, &pos, &key, &hash)) out[n++] = key;
+    auto* set = reinterpret_cast<PySetObject*>(s);
+    const setentry* table = set->table;
+    Py_ssize_t n = 0;
+    for (Py_ssize_t i = 0; i <= set->mask; ++i) {
+        if (table[i].key && table[i].hash != -1) out[n++] = table[i].key;
+    }
     return n;
 #else
     (void)s, (void)out, (void)capacity;

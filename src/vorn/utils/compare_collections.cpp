@@ -52,10 +52,15 @@ bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
     return true;
 }
 
-// The values of `n` exact ints within 64 bits, into `out`; false when one is not such.
-bool int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
+// The values of `n` exact ints within 64 bits, sorted into `out` (at most 16, so an
+// insertion sort); false when one is not such.
+bool sorted_int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!PyLong_CheckExact(items[i]) || !compat::int64_value(items[i], &out[i])) return false;
+        int64_t v;
+        if (!PyLong_CheckExact(items[i]) || !compat::int64_value(items[i], &v)) return false;
+        Py_ssize_t j = i;
+        for (; j > 0 && v < out[j - 1]; --j) out[j] = out[j - 1];
+        out[j] = v;
     }
     return true;
 }
@@ -99,9 +104,7 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
             // Ints within 64 bits: their values sorted stand for them (equal ints are
             // equal values, so stability does not show).
             int64_t xv[16], yv[16];
-            if (int_values(xe, nx, xv) && int_values(ye, ny, yv)) {
-                std::sort(xv, xv + nx);
-                std::sort(yv, yv + ny);
+            if (sorted_int_values(xe, nx, xv) && sorted_int_values(ye, ny, yv)) {
                 for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
                     if (xv[i] != yv[i]) return xv[i] < yv[i] ? -1 : 1;
                 }

@@ -11,6 +11,12 @@ constexpr const char* kWhere = " while comparing values";
 
 int by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept { return lx < ly ? -1 : lx > ly ? 1 : 0; }
 
+// The storage of an exact tuple or of a list (indexes_storage).
+PyObject** storage_of(PyObject* seq) noexcept {
+    return PyList_Check(seq) ? reinterpret_cast<PyListObject*>(seq)->ob_item
+                             : reinterpret_cast<PyTupleObject*>(seq)->ob_item;
+}
+
 // Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it
 // appended when `ctx` is not null). Returns the first nonzero integer result as a
 // native result (native_int_result), 0 when all are equal, kFailed with an exception set.
@@ -21,23 +27,24 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, 
     // indexing, are read from their storage without user code; when the element
     // comparer is one of our scalar orders, pairs of exact ints, floats or strs are
     // then compared inline, as that comparer would compare them (no user code runs
-    // there either). Sizes are read again each round: a comparer that calls user code
-    // may change the lists, and an index past the end goes through item_at for its
-    // IndexError.
+    // there either). A run of inline steps runs no user code, so the sizes and the
+    // storage read before it hold for the whole run; they are read again after each
+    // call of the comparer, which may change the lists (an index past the end then
+    // goes through item_at for its IndexError).
     const Leaf leaf = stored ? leaf_of(elem, ctx ? 3 : 2) : Leaf::None;
-    const bool x_list = PyList_Check(x), y_list = PyList_Check(y);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (leaf != Leaf::None && i < Py_SIZE(x) && i < Py_SIZE(y)) {
-            // Read again each round: the storage of a list moves when it grows.
-            PyObject** xs = x_list ? reinterpret_cast<PyListObject*>(x)->ob_item
-                                   : reinterpret_cast<PyTupleObject*>(x)->ob_item;
-            PyObject** ys = y_list ? reinterpret_cast<PyListObject*>(y)->ob_item
-                                   : reinterpret_cast<PyTupleObject*>(y)->ob_item;
-            int sign;
-            if (inline_order(leaf, xs[i], ys[i], &sign)) {
+    Py_ssize_t i = 0;
+    while (i < n) {
+        if (leaf != Leaf::None) {
+            const Py_ssize_t sx = Py_SIZE(x), sy = Py_SIZE(y);
+            const Py_ssize_t m = n < sx ? (n < sy ? n : sy) : (sx < sy ? sx : sy);
+            PyObject* const* xs = storage_of(x);
+            PyObject* const* ys = storage_of(y);
+            int sign = 0;
+            while (i < m && inline_order(leaf, xs[i], ys[i], &sign)) {
                 if (sign) return sign;
-                continue;
+                ++i;
             }
+            if (i >= n) break;
         }
         Ref xi = Ref::steal(item_at(x, i));
         if (!xi) return kFailed;
@@ -46,6 +53,7 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, 
         int32_t c;
         if (integer_result_of_call(elem, xi.get(), yi.get(), ctx, fresh, &c) < 0) return kFailed;
         if (c) return native_int_result(c, object);
+        ++i;
     }
     return 0;
 }

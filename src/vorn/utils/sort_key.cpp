@@ -111,6 +111,9 @@ int call_comparer(PyObject* self, PyObject* other, PyObject** object) noexcept {
     return comparer_result(call2(compare.get(), x.get(), y.get()), object);
 }
 
+// True or False for `holds`, as a new reference (no call, unlike PyBool_FromLong).
+PyObject* truth(bool holds) noexcept { return Py_NewRef(holds ? Py_True : Py_False); }
+
 bool order_holds(int op, int sign) noexcept {
     switch (op) {
         case Py_LT: return sign < 0;
@@ -144,29 +147,28 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     }
     const KeyCode& a = as_key(self)->code;
     const KeyCode& b = as_key(other)->code;
-    int code_sign;
-    if (a.kind != kNoCode && a.kind != kImageCode && a.kind == b.kind && compare_codes(a, b, &code_sign))
-        return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
-    if (a.kind == kImageCode && b.kind == kImageCode) {
-        int decided = compare_images(as_key(self), as_key(other), &code_sign);
+    if (a.kind == b.kind && a.kind != kNoCode) {
+        int code_sign;
+        const int decided = a.kind != kImageCode ? compare_codes(a, b, &code_sign)
+                                                 : compare_images(as_key(self), as_key(other), &code_sign);
         if (decided < 0) return nullptr;
-        if (decided) return Py_NewRef(order_holds(op, code_sign) ? Py_True : Py_False);
+        if (decided) return truth(order_holds(op, code_sign));
     }
     PyObject* object = nullptr;
     const int r = call_comparer(self, other, &object);
     if (r == kFailed) return nullptr;
-    if (r != kObjectResult) return PyBool_FromLong(order_holds(op, r));
+    if (r != kObjectResult) return truth(order_holds(op, r));
     Ref result = Ref::steal(object);
     int32_t sign;
-    if (small_int_value(result.get(), &sign)) return PyBool_FromLong(order_holds(op, sign));
+    if (small_int_value(result.get(), &sign)) return truth(order_holds(op, sign));
     if (equality) {
         Ref eq_object;
         int eq = equals_zero(result.get(), &eq_object);
         if (eq < 0) return nullptr;
         if (op == Py_EQ && eq_object) return eq_object.release();
-        return PyBool_FromLong(op == Py_EQ ? eq : !eq);
+        return truth(op == Py_EQ ? eq : !eq);
     }
-    if (PyLong_CheckExact(result.get())) return PyBool_FromLong(order_holds(op, compat::int_sign(result.get())));
+    if (PyLong_CheckExact(result.get())) return truth(order_holds(op, compat::int_sign(result.get())));
     static PyObject* zero = PyLong_FromLong(0);
     if (!zero) return nullptr;
     return PyObject_RichCompare(result.get(), zero, op);

@@ -31,8 +31,7 @@ PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept {
     return index ? PyObject_GetItem(seq, index.get()) : nullptr;
 }
 
-bool is_plain_list(PyObject* o) noexcept {
-    if (PyList_CheckExact(o)) return true;
+bool is_plain_list_subclass(PyObject* o) noexcept {
     if (!PyList_Check(o)) return false;
     // A subclass's item slot goes through __getitem__ all the same, so the method is
     // what tells.

@@ -17,7 +17,9 @@ PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept;
 
 // A list whose indexing is the list's own: an exact list, or a subclass that leaves
 // __getitem__ alone, whose items are therefore read from its storage, never fresh.
-bool is_plain_list(PyObject* o) noexcept;
+// The subclass test looks the method up, so it is out of line.
+bool is_plain_list_subclass(PyObject* o) noexcept;
+inline bool is_plain_list(PyObject* o) noexcept { return PyList_CheckExact(o) || is_plain_list_subclass(o); }
 
 // Whether items of `seq` read by index come from its own storage (never fresh).
 inline bool indexes_storage(PyObject* seq) noexcept { return PyTuple_CheckExact(seq) || is_plain_list(seq); }
