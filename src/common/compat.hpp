@@ -136,6 +136,21 @@ inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
 #endif
 }
 
+// A tag that stands for the current state of `type`'s attributes: while it is unchanged,
+// so is every type_lookup on the type. The interpreter assigns it (type_lookup does) and
+// drops it when the type or a base changes. 0 when there is none, and always from 3.12
+// on, where each interpreter numbers its types afresh: only on 3.11 is a tag never
+// reused in the process, so that a type and a tag seen together name one state of one
+// type even after that type is gone.
+inline unsigned type_version(PyTypeObject* type) noexcept {
+#if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX < 0x030C0000
+    return PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
+#else
+    (void)type;
+    return 0;
+#endif
+}
+
 // The metaclass of a class statement with `bases` and the explicit or first base's
 // metaclass `meta`: the most derived of them all (borrowed), or null with TypeError.
 inline PyTypeObject* calculate_metaclass(PyTypeObject* meta, PyObject* bases) noexcept {

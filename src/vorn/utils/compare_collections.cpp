@@ -56,8 +56,15 @@ bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
 // insertion sort); false when one is not such.
 bool sorted_int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* o = items[i];
+        if (!PyLong_CheckExact(o)) return false;
         int64_t v;
-        if (!PyLong_CheckExact(items[i]) || !compat::int64_value(items[i], &v)) return false;
+        Py_ssize_t small;
+        if (compat::compact_int(o, &small)) {
+            v = small;
+        } else if (!compat::int64_value(o, &v)) {
+            return false;
+        }
         Py_ssize_t j = i;
         for (; j > 0 && v < out[j - 1]; --j) out[j] = out[j - 1];
         out[j] = v;
