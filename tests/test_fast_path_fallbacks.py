@@ -243,3 +243,36 @@ def test_array_walk_rereads_the_lists_after_user_code(action, outcome):
             compare(x, y)
     else:
         assert compare(x, y) == outcome
+
+
+class PlainArray(list):
+    __slots__ = ()
+
+
+class CountingArray(list):
+    reads = 0
+
+    def __getitem__(self, i):
+        type(self).reads += 1
+        return list.__getitem__(self, i)
+
+
+class LateArray(list):
+    """Gains a __getitem__ after its first comparison."""
+
+
+def test_list_subclass_indexing_is_read_through_user_getitem_whenever_defined():
+    compare = cy_compare_for(T.array(I))
+    assert compare(PlainArray([1, 2, 3]), PlainArray([1, 2, 4])) == -1
+    CountingArray.reads = 0
+    assert compare(CountingArray([1, 2, 3]), CountingArray([1, 2, 4])) == -1
+    assert CountingArray.reads == 6  # x[i] and y[i] for i = 0, 1, 2, through the method
+    assert compare(LateArray([1, 5]), LateArray([1, 6])) == -1
+    reads = []
+    LateArray.__getitem__ = lambda self, i: reads.append(i) or list.__getitem__(self, i)
+    assert compare(LateArray([1, 5]), LateArray([1, 6])) == -1
+    assert reads == [0, 0, 1, 1]
+    del LateArray.__getitem__
+    reads.clear()
+    assert compare(LateArray([1, 5]), LateArray([1, 6])) == -1
+    assert reads == []

@@ -1,6 +1,7 @@
 // cy_make_vorn_key: makes the per-type key class VornKey(CyVornKey) as a class
 // statement inside the function would, its __init__ closing over the type's comparer.
 #include "common/compat.hpp"
+#include "common/type_memo.hpp"
 #include "vorn/utils/builder_docs.hpp"
 #include "vorn/utils/sort_key.hpp"
 
@@ -122,23 +123,19 @@ PyObject* key_class_comparer(PyTypeObject* cls) noexcept {
     if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_type->tp_new ||
         cls->tp_richcompare != key_type->tp_richcompare)
         return nullptr;
-    // The class whose __init__ was found ours last, with its version tag then: while
-    // the tag is unchanged the lookup would find the same __init__ (Set comparers ask
-    // at every comparison).
-    static PyTypeObject* last_class = nullptr;
-    static unsigned last_version = 0;
+    // The class whose __init__ was found ours last (Set comparers ask at every
+    // comparison), and that __init__, which its dict holds while its tag is unchanged.
+    static TypeMemo last_class;
     static PyObject* last_init = nullptr;
-    const unsigned version = compat::type_version(cls);
     PyObject* init;
-    if (version && cls == last_class && version == last_version) {
+    if (last_class.holds(cls)) {
         init = last_init;
     } else {
         init = compat::type_lookup(cls, str<"__init__">());
         if (!init || !is_native_function(init) ||
             reinterpret_cast<NativeFunction*>(init)->spec != &vorn_key_init_spec)
             return nullptr;
-        last_class = cls;
-        last_version = compat::type_version(cls);  // assigned by the lookup
+        last_class.remember(cls);
         last_init = init;
     }
     return reinterpret_cast<NativeFunction*>(init)->state[slot::kBoundComparer];

@@ -2,6 +2,7 @@
 #include "vorn/utils/value_access.hpp"
 
 #include "common/compat.hpp"
+#include "common/type_memo.hpp"
 #include "common/strings.hpp"
 
 namespace vorn::sortkit {
@@ -33,10 +34,16 @@ PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept {
 
 bool is_plain_list_subclass(PyObject* o) noexcept {
     if (!PyList_Check(o)) return false;
-    // A subclass's item slot goes through __getitem__ all the same, so the method is
-    // what tells.
+    // A subclass's item slot goes through __getitem__ all the same (the list's method
+    // is not the slot's wrapper, so even VornArray gets the generic slot), so the
+    // method is what tells.
+    static TypeMemo last_plain;  // walks ask for both lists at every comparison
+    PyTypeObject* type = Py_TYPE(o);
+    if (last_plain.holds(type)) return true;
     PyObject* name = str<"__getitem__">();
-    return compat::type_lookup(Py_TYPE(o), name) == compat::type_lookup(&PyList_Type, name);
+    if (compat::type_lookup(type, name) != compat::type_lookup(&PyList_Type, name)) return false;
+    last_plain.remember(type);
+    return true;
 }
 
 }  // namespace vorn::sortkit
