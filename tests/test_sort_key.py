@@ -272,8 +272,12 @@ def test_made_class_init_checks_self():
 
 def test_made_class_honours_later_changes():
     K = cy_make_vorn_key(T.integer())
+    assert K(3).value == 3  # made the fast way, which remembers the class
+    ours = K.__init__
     K.__init__ = lambda self, value: CyVornKey.__init__(self, -value, sk.cy_compare_int)
     assert K(3).value == -3
+    K.__init__ = ours
+    assert K(3).value == 3
 
     class Sub(cy_make_vorn_key(T.string())):
         __slots__ = ()

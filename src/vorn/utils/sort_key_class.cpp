@@ -27,6 +27,21 @@ const FunctionSpec vorn_key_init_spec = function_spec(
     "__init__", "cy_make_vorn_key.<locals>.VornKey.__init__", kModuleName, Params{2, 2, {"self", "value"}},
     vorn_key_init);
 
+// The __init__ that `cls` finds, when it is a VornKey.__init__ of ours; borrowed, or
+// null. Remembered for the last class asked (every key made asks, and Set comparers at
+// every comparison): the class's dict holds it while the class's tag is unchanged.
+NativeFunction* our_init(PyTypeObject* cls) noexcept {
+    static TypeMemo last_class;
+    static NativeFunction* last_init = nullptr;
+    if (last_class.holds(cls)) return last_init;
+    PyObject* init = compat::type_lookup(cls, str<"__init__">());  // borrowed, cached
+    if (!init || !is_native_function(init) || reinterpret_cast<NativeFunction*>(init)->spec != &vorn_key_init_spec)
+        return nullptr;
+    last_class.remember(cls);
+    last_init = reinterpret_cast<NativeFunction*>(init);
+    return last_init;
+}
+
 // type.__call__(cls, *args, **kwnames) from a vectorcall. New reference, or null.
 PyObject* call_type(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
     Ref positional = Ref::steal(PyTuple_New(nargs));
@@ -53,10 +68,8 @@ PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargs
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_type->tp_new) {
-        PyObject* init = compat::type_lookup(type, str<"__init__">());  // borrowed, cached
-        if (init && is_native_function(init) &&
-            reinterpret_cast<NativeFunction*>(init)->spec == &vorn_key_init_spec) {
-            PyObject* compare = bound_comparer(reinterpret_cast<NativeFunction*>(init));
+        if (NativeFunction* init = our_init(type)) {
+            PyObject* compare = bound_comparer(init);
             if (!compare) return nullptr;
             Ref self = Ref::steal(type->tp_alloc(type, 0));
             if (!self) return nullptr;
@@ -123,22 +136,8 @@ PyObject* key_class_comparer(PyTypeObject* cls) noexcept {
     if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_type->tp_new ||
         cls->tp_richcompare != key_type->tp_richcompare)
         return nullptr;
-    // The class whose __init__ was found ours last (Set comparers ask at every
-    // comparison), and that __init__, which its dict holds while its tag is unchanged.
-    static TypeMemo last_class;
-    static PyObject* last_init = nullptr;
-    PyObject* init;
-    if (last_class.holds(cls)) {
-        init = last_init;
-    } else {
-        init = compat::type_lookup(cls, str<"__init__">());
-        if (!init || !is_native_function(init) ||
-            reinterpret_cast<NativeFunction*>(init)->spec != &vorn_key_init_spec)
-            return nullptr;
-        last_class.remember(cls);
-        last_init = init;
-    }
-    return reinterpret_cast<NativeFunction*>(init)->state[slot::kBoundComparer];
+    NativeFunction* init = our_init(cls);
+    return init ? init->state[slot::kBoundComparer] : nullptr;
 }
 
 const FunctionSpec cy_make_vorn_key_spec = function_spec(
