@@ -276,3 +276,61 @@ def test_list_subclass_indexing_is_read_through_user_getitem_whenever_defined():
     reads.clear()
     assert compare(LateArray([1, 5]), LateArray([1, 6])) == -1
     assert reads == []
+
+
+def _deleted(d, *keys):
+    d = dict(d)
+    for k in keys:
+        del d[k]
+    return d
+
+
+class _Obj:
+    pass
+
+
+def _split(**items):
+    """An instance __dict__: a dict that may keep its items in a shared-key table."""
+    o = _Obj()
+    for k, v in items.items():
+        setattr(o, k, v)
+    return o.__dict__
+
+
+class LoudInt(int):
+    calls = 0
+
+    def __lt__(self, other):
+        LoudInt.calls += 1
+        return int(self) < int(other)
+
+
+class IterItemsDict(dict):
+    """Read through its own items(): forces the general path."""
+
+    def items(self):
+        return dict.items(self)
+
+
+@pytest.mark.parametrize("x, y", [
+    ({"a": 1, "b": 2}, {"a": 1, "b": 3}),
+    (_deleted({"a": 1, "z": 0, "b": 2}, "z"), {"a": 1, "b": 2}),
+    (_deleted({"z": 0, "a": 1, "b": 2, "c": 3}, "z", "c"), {"a": 1, "b": 2, "c": 0}),
+    (_split(a=1, b=2), _split(a=1, b=2, c=3)),
+    (_split(b=2, a=1), {"a": 1, "b": 2}),
+    ({"a": 1, "b": LoudInt(5)}, {"a": 1, "b": 4}),
+    ({"a": 1, 2: 3}, {"a": 1, "b": 3}),  # a key the String order does not take inline
+    ({}, {"a": 1}),
+])
+def test_dicts_read_in_place_agree_with_the_stepped_walk(x, y):
+    compare = cy_compare_for(T.dict_(S, I))
+
+    def outcome(a, b):
+        LoudInt.calls = 0
+        try:
+            return compare(a, b), LoudInt.calls
+        except Exception as e:  # noqa: BLE001 - the exception is what is compared
+            return type(e), LoudInt.calls
+    general = outcome(IterItemsDict(x), IterItemsDict(y))
+    assert outcome(x, y) == general
+    assert outcome(y, x)[0] == (-general[0] if isinstance(general[0], int) else general[0])

@@ -264,6 +264,54 @@ inline bool dict_has_only_str_keys(PyObject* d) noexcept {
 #endif
 }
 
+// The items of the exact dict `d` in iteration order, read in place: what
+// iter(d.items()) yields, while nothing changes the dict. A split table keeps its
+// items in an order of its own, and a build without the layout cannot read them: for
+// those ok() is false and the items are to be iterated.
+class DictCursor {
+public:
+    explicit DictCursor(PyObject* d) noexcept {
+#ifdef VORN_COMPAT_DICT_ENTRIES
+        auto* mp = reinterpret_cast<PyDictObject*>(d);
+        auto* keys = reinterpret_cast<dict_layout::Keys*>(mp->ma_keys);
+        ok_ = mp->ma_values == nullptr;
+        str_keys_ = keys->kind != 0;
+        count_ = keys->nentries;
+        entries_ = keys->indices + (size_t{1} << keys->log2_index_bytes);
+#else
+        (void)d;
+#endif
+    }
+    bool ok() const noexcept { return ok_; }
+    // The next item, borrowed: true, or false after the last.
+    bool next(PyObject** key, PyObject** value) noexcept {
+#ifdef VORN_COMPAT_DICT_ENTRIES
+        while (next_ < count_) {
+            const Py_ssize_t i = next_++;
+            if (str_keys_) {
+                auto* e = reinterpret_cast<dict_layout::StrEntry*>(entries_) + i;
+                *key = e->key;
+                *value = e->value;
+            } else {
+                auto* e = reinterpret_cast<dict_layout::GeneralEntry*>(entries_) + i;
+                *key = e->key;
+                *value = e->value;
+            }
+            if (*value) return true;  // a deleted item leaves its entry empty
+        }
+#else
+        (void)key, (void)value;
+#endif
+        return false;
+    }
+
+private:
+    bool ok_ = false;
+    bool str_keys_ = false;
+    Py_ssize_t count_ = 0, next_ = 0;
+    char* entries_ = nullptr;
+};
+
 // ---- Exact sets. ----
 
 // The elements of the exact set or frozenset `s` in iteration order, borrowed, into

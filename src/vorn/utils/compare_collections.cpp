@@ -224,6 +224,30 @@ int compare_entries(PyObject* key_cmp, PyObject* value_cmp, Leaf key_leaf, Leaf 
     return object_result_of_call(value_cmp, xv, yv, ctx, fresh, object);
 }
 
+// The Dict comparison of two exact dicts whose every key and value the leaves compare
+// inline, read in place: true with the result in `*out`; false, having had no effect,
+// when some item needs its comparer called (or the items cannot be read so). Nothing
+// runs user code here, so neither dict can change while it reads them.
+bool compare_dicts_inline(PyObject* x, PyObject* y, Leaf key_leaf, Leaf value_leaf, int* out) noexcept {
+    compat::DictCursor xc(x), yc(y);
+    if (!xc.ok() || !yc.ok()) return false;
+    for (;;) {
+        PyObject *xk, *xv, *yk, *yv;
+        const bool more_x = xc.next(&xk, &xv), more_y = yc.next(&yk, &yv);
+        if (!more_x || !more_y) {
+            *out = more_x ? 1 : more_y ? -1 : 0;
+            return true;
+        }
+        int sign;
+        if (!inline_order(key_leaf, xk, yk, &sign)) return false;
+        if (!sign && !inline_order(value_leaf, xv, yv, &sign)) return false;
+        if (sign) {
+            *out = sign;
+            return true;
+        }
+    }
+}
+
 int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     if (x == y) return 0;
     CompositeCall guard(kWhere);
@@ -237,6 +261,10 @@ int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, 
     if (seen) return seen < 0 ? kFailed : 0;
     const Leaf key_leaf = leaf_of(key_cmp, 3), value_leaf = leaf_of(value_cmp, 3);
     if (PyDict_CheckExact(x) && PyDict_CheckExact(y)) {
+        int r;
+        if (key_leaf != Leaf::None && value_leaf != Leaf::None &&
+            compare_dicts_inline(x, y, key_leaf, value_leaf, &r))
+            return r;
         // x.items() and y.items() of exact dicts run no user code: walked in C. Keys and
         // values are held while a comparer that may run code is called.
         DictItems xi(x), yi(y);
