@@ -334,3 +334,33 @@ def test_dicts_read_in_place_agree_with_the_stepped_walk(x, y):
     general = outcome(IterItemsDict(x), IterItemsDict(y))
     assert outcome(x, y) == general
     assert outcome(y, x)[0] == (-general[0] if isinstance(general[0], int) else general[0])
+
+
+class LoudEqInt(int):
+    calls = 0
+
+    def __eq__(self, other):
+        LoudEqInt.calls += 1
+        return int(self) == int(other)
+
+    __hash__ = int.__hash__
+
+
+@pytest.mark.parametrize("x, y", [
+    ({"a": 1, "b": 2}, {"b": 2, "a": 1}),
+    ({"a": 1, "b": 2}, {"a": 1, "c": 2}),
+    (_deleted({"a": 1, "z": 0, "b": 2}, "z"), {"a": 1, "b": 2}),
+    (_deleted({"a": 1, "z": 0, "b": 2}, "z"), _deleted({"b": 3, "q": 0, "a": 1}, "q")),
+    (_split(a=1, b=2), {"a": 1, "b": 2}),
+    ({"a": 1, "b": 2}, _split(b=2, a=1)),
+    ({"a": 1, "b": LoudEqInt(2), "c": 4}, {"a": 1, "b": 2, "c": 3}),
+    ({"a": 1, 7: 2}, {"a": 1, "b": 2}),
+    ({"a": 1, "b": 2}, {"a": 1, 7: 2}),
+])
+def test_dict_equality_read_in_place_agrees_with_the_stepped_walk(x, y):
+    equal = cy_equal_for(T.dict_(S, I))
+
+    def outcome(a, b):
+        LoudEqInt.calls = 0
+        return equal(a, b), LoudEqInt.calls
+    assert outcome(x, y) == outcome(IterItemsDict(x), y)

@@ -66,9 +66,37 @@ int unpack_entry(PyObject* entry, Ref* key, Ref* value) noexcept {
     return 0;
 }
 
+// all_entries_equal of two exact dicts, when every key of `x` is an exact str, every
+// key of `y` too, and the leaf compares every pair of values inline, read in place:
+// true with the truth in `*out`; false, having had no effect, when some entry needs
+// more (the stepped walk then starts over). Nothing here runs user code, so neither
+// dict can change while it reads them.
+bool all_entries_equal_inline(PyObject* x, PyObject* y, Leaf leaf, int* out) noexcept {
+    if (leaf == Leaf::None || !compat::dict_has_only_str_keys(y)) return false;
+    compat::DictCursor xc(x);
+    if (!xc.ok()) return false;
+    PyObject *key, *x_val;
+    while (xc.next(&key, &x_val)) {
+        if (!PyUnicode_CheckExact(key)) return false;
+        // An exact str among exact strs: no user code, and no error possible.
+        PyObject* y_val = PyDict_GetItemWithError(y, key);
+        int equal = 0;
+        if (y_val && !inline_equal(leaf, x_val, y_val, &equal)) return false;
+        if (!equal) {
+            *out = 0;
+            return true;
+        }
+    }
+    *out = 1;
+    return true;
+}
+
 // Every entry of `x` equal to its counterpart in `y`, in x's order: 1, 0 or -1.
 int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObject* ctx) noexcept {
     const Leaf leaf = leaf_of(value_comparer, 3);
+    int inline_truth;
+    if (PyDict_CheckExact(x) && PyDict_CheckExact(y) && all_entries_equal_inline(x, y, leaf, &inline_truth))
+        return inline_truth;
     if (PyDict_CheckExact(x)) {
         // x.items() of an exact dict runs no user code: stepped in C, with its errors.
         DictItems items(x);
