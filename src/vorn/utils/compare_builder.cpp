@@ -157,15 +157,6 @@ const FunctionSpec cy_compare_for_spec = function_spec(
 
 // ---- Reading comparers and their results ------------------------------------------------
 
-ScalarOrder scalar_order(PyObject* comparer) noexcept {
-    switch (leaf_of(comparer, 2)) {
-        case Leaf::OrderInt: return ScalarOrder::Int64;
-        case Leaf::OrderDouble: return ScalarOrder::Double;
-        case Leaf::OrderString: return ScalarOrder::String;
-        default: return ScalarOrder::None;
-    }
-}
-
 int object_result_of_call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
                           PyObject** object) noexcept {
     int r = compare_component(fn, x, y, ctx, fresh, object);

@@ -46,11 +46,6 @@ inline int integer_result(PyObject* r, int32_t* out) noexcept {
 // 1 or 0, or -1 with an exception set.
 int object_result(PyObject* r) noexcept;
 
-// The scalar order a comparer applies, when it is one of our Integer, Float or String
-// comparers (built or module-level): what a key may mirror natively.
-enum class ScalarOrder { None, Int64, Double, String };
-ScalarOrder scalar_order(PyObject* comparer) noexcept;
-
 // A component comparer's result through the native protocol (`r` and, for
 // kObjectResult, `object`, taken over) read as its integer result (32 bits; an int
 // as it is, anything else through __int__). 0 with `*out` set, or -1.

@@ -1,6 +1,7 @@
 // The layout of CyVornKey instances and what its files share.
 #pragma once
 
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/sortkit.hpp"
 
 namespace vorn::sortkit {
@@ -36,6 +37,10 @@ inline FieldImage* image_of(const KeyObject* key) noexcept {
 
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
+
+// The code of `v` under the scalar order `leaf`: its image when `v` is an exact int
+// within 64 bits, float or (ready) str that the order reads, otherwise kNoCode.
+KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 
 // The image of a Struct value: its fields as read when the key was made, kept when the
 // value is an exact dict of exact str keys and the comparer our Struct comparer.

@@ -1,6 +1,7 @@
 // The native images ("codes") that let a key order exact ints, floats and strs
 // under our scalar comparers without calling them.
-#include "vorn/utils/compare_builders.hpp"
+#include "common/compat.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/sort_key.hpp"
 
 #include <cmath>
@@ -41,28 +42,34 @@ void string_code(PyObject* s, KeyCode* code) noexcept {
 
 }  // namespace
 
-void update_code(KeyObject* key) noexcept {
-    drop_image(key);
-    KeyCode& code = key->code;
-    code = KeyCode{};
-    PyObject* v = key->value;
-    switch (scalar_order(key->compare)) {
-        case ScalarOrder::Int64:
-            if (PyLong_CheckExact(v)) {
-                int overflow = 0;
-                long long n = PyLong_AsLongLongAndOverflow(v, &overflow);
-                // Out of range: no code, so the comparer raises its OverflowError.
-                if (!overflow) code = KeyCode{int64_code(n), kInt64Code, 0, 0};
+KeyCode code_of(Leaf leaf, PyObject* v) noexcept {
+    switch (leaf) {
+        case Leaf::OrderInt: {
+            int64_t n;
+            // Out of range: no code, so the comparer raises its OverflowError.
+            if (PyLong_CheckExact(v) && compat::int64_value(v, &n)) return KeyCode{int64_code(n), kInt64Code, 0, 0};
+            break;
+        }
+        case Leaf::OrderDouble:
+            if (PyFloat_CheckExact(v)) return KeyCode{double_code(PyFloat_AS_DOUBLE(v)), kDoubleCode, 0, 0};
+            break;
+        case Leaf::OrderString:
+            if (PyUnicode_CheckExact(v) && PyUnicode_IS_READY(v)) {
+                KeyCode code{};
+                string_code(v, &code);
+                return code;
             }
             break;
-        case ScalarOrder::Double:
-            if (PyFloat_CheckExact(v)) code = KeyCode{double_code(PyFloat_AS_DOUBLE(v)), kDoubleCode, 0, 0};
-            break;
-        case ScalarOrder::String:
-            if (PyUnicode_CheckExact(v) && PyUnicode_IS_READY(v)) string_code(v, &code);
-            break;
-        case ScalarOrder::None: update_image(key); break;
+        default: break;
     }
+    return KeyCode{};
+}
+
+void update_code(KeyObject* key) noexcept {
+    drop_image(key);
+    const Leaf leaf = leaf_of(key->compare, 2);
+    key->code = code_of(leaf, key->value);
+    if (leaf == Leaf::None) update_image(key);
 }
 
 }  // namespace vorn::sortkit
