@@ -364,3 +364,28 @@ def test_dict_equality_read_in_place_agrees_with_the_stepped_walk(x, y):
         LoudEqInt.calls = 0
         return equal(a, b), LoudEqInt.calls
     assert outcome(x, y) == outcome(IterItemsDict(x), y)
+
+
+def test_recursive_forwarder_reads_its_cell_as_list_indexing_does():
+    import gc
+    compare = cy_compare_for(T.recursive("L", T.variant(
+        nil=T.null(), cons=T.struct(head=I, tail=T.rec_ref("L")))))
+    todo, seen, forwarder = [compare], set(), None
+    while todo and forwarder is None:
+        o = todo.pop()
+        if id(o) in seen:
+            continue
+        seen.add(id(o))
+        if getattr(o, "__qualname__", "").endswith("compare_recursive"):
+            forwarder = o
+        todo.extend(gc.get_referents(o))
+    cell = next(r for r in gc.get_referents(forwarder) if type(r) is list)
+    nil = {"type": "nil", "value": None}
+    x = {"type": "cons", "value": {"head": 1, "tail": nil}}
+    y = {"type": "cons", "value": {"head": 1, "tail": {"type": "cons", "value": {"head": 0, "tail": nil}}}}
+    assert compare(x, y) == 1  # "nil" orders after "cons"
+    target = cell.pop()
+    with pytest.raises(IndexError, match="list index out of range"):
+        compare(x, y)
+    cell.append(target)
+    assert compare(x, y) == 1

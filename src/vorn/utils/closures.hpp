@@ -163,7 +163,10 @@ inline PyObject* bound_comparer(NativeFunction* f) noexcept { return state_of(f,
 // is reachable from Python). New reference, or null with an exception set.
 inline PyObject* forward_target(NativeFunction* f) noexcept {
     PyObject* cell = state_of(f, slot::kCell);
-    return cell ? PySequence_GetItem(cell, 0) : nullptr;
+    if (!cell) return nullptr;
+    // The exact list the build made, read as list indexing reads it.
+    if (PyList_CheckExact(cell) && PyList_GET_SIZE(cell) > 0) return Py_NewRef(PyList_GET_ITEM(cell, 0));
+    return PySequence_GetItem(cell, 0);
 }
 
 // The same without side effects, for looking through forwarders: borrowed, or null
