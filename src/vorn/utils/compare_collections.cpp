@@ -232,7 +232,7 @@ bool compare_dicts_inline(PyObject* x, PyObject* y, Leaf key_leaf, Leaf value_le
     compat::DictCursor xc(x), yc(y);
     if (!xc.ok() || !yc.ok()) return false;
     for (;;) {
-        PyObject *xk, *xv, *yk, *yv;
+        PyObject *xk = nullptr, *xv = nullptr, *yk = nullptr, *yv = nullptr;
         const bool more_x = xc.next(&xk, &xv), more_y = yc.next(&yk, &yv);
         if (!more_x || !more_y) {
             *out = more_x ? 1 : more_y ? -1 : 0;
@@ -261,10 +261,10 @@ int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, 
     if (seen) return seen < 0 ? kFailed : 0;
     const Leaf key_leaf = leaf_of(key_cmp, 3), value_leaf = leaf_of(value_cmp, 3);
     if (PyDict_CheckExact(x) && PyDict_CheckExact(y)) {
-        int r;
+        int inline_result;
         if (key_leaf != Leaf::None && value_leaf != Leaf::None &&
-            compare_dicts_inline(x, y, key_leaf, value_leaf, &r))
-            return r;
+            compare_dicts_inline(x, y, key_leaf, value_leaf, &inline_result))
+            return inline_result;
         // x.items() and y.items() of exact dicts run no user code: walked in C. Keys and
         // values are held while a comparer that may run code is called.
         DictItems xi(x), yi(y);

@@ -75,7 +75,7 @@ bool all_entries_equal_inline(PyObject* x, PyObject* y, Leaf leaf, int* out) noe
     if (leaf == Leaf::None || !compat::dict_has_only_str_keys(y)) return false;
     compat::DictCursor xc(x);
     if (!xc.ok()) return false;
-    PyObject *key, *x_val;
+    PyObject *key = nullptr, *x_val = nullptr;
     while (xc.next(&key, &x_val)) {
         if (!PyUnicode_CheckExact(key)) return false;
         // An exact str among exact strs: no user code, and no error possible.
