@@ -389,3 +389,22 @@ def test_recursive_forwarder_reads_its_cell_as_list_indexing_does():
         compare(x, y)
     cell.append(target)
     assert compare(x, y) == 1
+
+
+@pytest.mark.parametrize("size", range(18))
+def test_sets_of_ints_order_as_their_sorted_lists(size):
+    # Sizes up to four are sorted by a network, larger ones by insertion; sets past
+    # sixteen elements, or whose table outgrows the buffer, go through the key class.
+    rng = random.Random(size)
+    pool = [-(2**63), -(2**40), -7, -1, 0, 1, 2, 3, 2**31, 2**62, 2**63 - 1, *range(10, 40)]
+    compare = cy_compare_for(T.set_(I))
+    for _ in range(40):
+        x = set(rng.sample(pool, size))
+        y = set(rng.sample(pool, max(0, size + rng.choice([-1, 0, 1]))))
+        if rng.random() < 0.3:
+            y = set(x)
+            y.discard(rng.choice(pool))
+            y.add(rng.choice(pool))
+        expected = (sorted(x) > sorted(y)) - (sorted(x) < sorted(y))
+        assert compare(x, y) == expected
+        assert compare(y, x) == -expected

@@ -326,6 +326,15 @@ inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity)
     auto* set = reinterpret_cast<PySetObject*>(s);
     const setentry* table = set->table;
     Py_ssize_t n = 0;
+    if (set->mask < capacity) {
+        // Every slot fits in `out`: each is written and kept only if it holds an
+        // element, without a branch on the (random) occupancy.
+        for (Py_ssize_t i = 0; i <= set->mask; ++i) {
+            out[n] = table[i].key;
+            n += table[i].key != nullptr && table[i].hash != -1;
+        }
+        return n;
+    }
     for (Py_ssize_t i = 0; i <= set->mask; ++i) {
         if (table[i].key && table[i].hash != -1) out[n++] = table[i].key;
     }

@@ -52,22 +52,50 @@ bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
     return true;
 }
 
-// The values of `n` exact ints within 64 bits, sorted into `out` (at most 16, so an
-// insertion sort); false when one is not such.
+// Orders a pair in place without a branch (the compiler picks conditional moves), so
+// that sorting random values does not keep mispredicting.
+inline void order_pair(int64_t& a, int64_t& b) noexcept {
+    const int64_t lo = a < b ? a : b, hi = a < b ? b : a;
+    a = lo;
+    b = hi;
+}
+
+// The values of `n` exact ints within 64 bits, sorted into `out` (at most 16: up to
+// four by a sorting network, more by insertion); false when one is not such.
 bool sorted_int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* o = items[i];
         if (!PyLong_CheckExact(o)) return false;
-        int64_t v;
         Py_ssize_t small;
         if (compat::compact_int(o, &small)) {
-            v = small;
-        } else if (!compat::int64_value(o, &v)) {
+            out[i] = small;
+        } else if (!compat::int64_value(o, &out[i])) {
             return false;
         }
-        Py_ssize_t j = i;
-        for (; j > 0 && v < out[j - 1]; --j) out[j] = out[j - 1];
-        out[j] = v;
+    }
+    switch (n) {
+        case 0:
+        case 1: break;
+        case 2: order_pair(out[0], out[1]); break;
+        case 3:
+            order_pair(out[0], out[1]);
+            order_pair(out[1], out[2]);
+            order_pair(out[0], out[1]);
+            break;
+        case 4:
+            order_pair(out[0], out[1]);
+            order_pair(out[2], out[3]);
+            order_pair(out[0], out[2]);
+            order_pair(out[1], out[3]);
+            order_pair(out[1], out[2]);
+            break;
+        default:
+            for (Py_ssize_t i = 1; i < n; ++i) {
+                const int64_t v = out[i];
+                Py_ssize_t j = i;
+                for (; j > 0 && v < out[j - 1]; --j) out[j] = out[j - 1];
+                out[j] = v;
+            }
     }
     return true;
 }
