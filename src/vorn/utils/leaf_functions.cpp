@@ -67,6 +67,8 @@ Leaf leaf_of(PyObject* fn, int nargs) noexcept {
     const FunctionSpec* s = reinterpret_cast<NativeFunction*>(fn)->spec;
     if (s->nparams != nargs && !(nargs == 2 && s->nrequired == 2)) return Leaf::None;  // a TypeError to raise
     if (const NativeEntry e = native_entry_of(fn)) {
+        // Every leaf ignores contexts; a composite that reads one is told apart at once.
+        if (!(s->flags & kIgnoresContext)) return Leaf::None;
         if (e == compare_int_native) return Leaf::OrderInt;
         if (e == compare_ordered_native) return Leaf::OrderString;
         if (e == compare_float_native) return Leaf::OrderDouble;
