@@ -38,8 +38,8 @@ inline FieldImage* image_of(const KeyObject* key) noexcept {
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
 
-// The code of `v` under the scalar order `leaf`: its image when `v` is an exact int
-// within 64 bits, float or (ready) str that the order reads, otherwise kNoCode.
+// The code of `v` under the scalar order `leaf` when `v` is an exact int within 64
+// bits, float or (ready) str that the order reads; otherwise no code (kNoCode).
 KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 
 // The image of a Struct value: its fields as read when the key was made, kept when the
