@@ -212,6 +212,22 @@ struct StrEntry {
     PyObject* key;
     PyObject* value;
 };
+
+// Where a keys table's entries start (after the indices).
+inline char* entries_of(Keys* keys) noexcept { return keys->indices + (size_t{1} << keys->log2_index_bytes); }
+
+// Entry `i` of a table whose entries start at `entries`, as stored: its key and value.
+inline void read_entry(const char* entries, bool str_keys, Py_ssize_t i, PyObject** key, PyObject** value) noexcept {
+    if (str_keys) {
+        auto* e = reinterpret_cast<const StrEntry*>(entries) + i;
+        *key = e->key;
+        *value = e->value;
+    } else {
+        auto* e = reinterpret_cast<const GeneralEntry*>(entries) + i;
+        *key = e->key;
+        *value = e->value;
+    }
+}
 }  // namespace dict_layout
 #endif
 
@@ -223,16 +239,7 @@ inline bool dict_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** val
     auto* mp = reinterpret_cast<PyDictObject*>(d);
     auto* keys = reinterpret_cast<dict_layout::Keys*>(mp->ma_keys);
     if (i < 0 || i >= keys->nentries) return false;
-    char* entries = keys->indices + (size_t{1} << keys->log2_index_bytes);
-    if (keys->kind == 0) {
-        auto* e = reinterpret_cast<dict_layout::GeneralEntry*>(entries) + i;
-        *key = e->key;
-        *value = e->value;
-    } else {
-        auto* e = reinterpret_cast<dict_layout::StrEntry*>(entries) + i;
-        *key = e->key;
-        *value = e->value;
-    }
+    dict_layout::read_entry(dict_layout::entries_of(keys), keys->kind != 0, i, key, value);
     if (mp->ma_values) *value = reinterpret_cast<PyObject**>(mp->ma_values)[i];  // split table
     return true;
 #else
@@ -277,7 +284,7 @@ public:
         ok_ = mp->ma_values == nullptr;
         str_keys_ = keys->kind != 0;
         count_ = keys->nentries;
-        entries_ = keys->indices + (size_t{1} << keys->log2_index_bytes);
+        entries_ = dict_layout::entries_of(keys);
 #else
         (void)d;
 #endif
@@ -287,16 +294,7 @@ public:
     bool next(PyObject** key, PyObject** value) noexcept {
 #ifdef VORN_COMPAT_DICT_ENTRIES
         while (next_ < count_) {
-            const Py_ssize_t i = next_++;
-            if (str_keys_) {
-                auto* e = reinterpret_cast<dict_layout::StrEntry*>(entries_) + i;
-                *key = e->key;
-                *value = e->value;
-            } else {
-                auto* e = reinterpret_cast<dict_layout::GeneralEntry*>(entries_) + i;
-                *key = e->key;
-                *value = e->value;
-            }
+            dict_layout::read_entry(entries_, str_keys_, next_++, key, value);
             if (*value) return true;  // a deleted item leaves its entry empty
         }
 #else
