@@ -408,3 +408,52 @@ def test_sets_of_ints_order_as_their_sorted_lists(size):
         expected = (sorted(x) > sorted(y)) - (sorted(x) < sorted(y))
         assert compare(x, y) == expected
         assert compare(y, x) == -expected
+
+
+def _outcome(fn, x, y):
+    try:
+        return fn(x, y)
+    except Exception as e:  # noqa: BLE001 - the exception's type is the outcome
+        return type(e)
+
+
+def _key_order(key):
+    def order(x, y):
+        kx, ky = key(x), key(y)
+        return -1 if kx < ky else 1 if kx > ky else 0
+    return order
+
+
+@pytest.mark.parametrize("t, items", [
+    (I, [0, 1, -1, 2**62, -2**63, 2**63, 2**70, Sub(1), True]),
+    (F, [0.0, -0.0, 1.5, math.nan, math.inf, -math.inf, 1]),
+    (S, ["", "a", "b", "ab", "é", "\U0001f600", Meddling("a")]),
+])
+def test_array_keys_order_as_the_comparer_does(t, items):
+    """Keys of Arrays walk their lists in place; an item the element order cannot read
+    inline (a subclass, an int past 64 bits, a value of the wrong type) leaves the
+    comparison to the comparer, with its result or its exception."""
+    rng = random.Random(4)
+    Meddling.action = staticmethod(lambda: None)
+    compare = cy_compare_for(T.array(t))
+    by_key = _key_order(cy_make_vorn_key(T.array(t)))
+    lists = [[rng.choice(items[:3]) for _ in range(rng.randint(0, 4))] for _ in range(40)]
+    lists += [[rng.choice(items) for _ in range(rng.randint(0, 3))] for _ in range(60)]
+    lists += [PlainArray(lists[5]), [None]]
+    for x in lists:
+        assert _outcome(by_key, x, x) == _outcome(compare, x, x)
+        for y in rng.sample(lists, 20):
+            assert _outcome(by_key, x, y) == _outcome(compare, x, y), (x, y)
+
+
+def test_array_keys_read_through_user_getitem_once_defined():
+    key = cy_make_vorn_key(T.array(I))
+    a, b = key(LateArray([1, 5])), key(LateArray([1, 6]))
+    assert a < b
+    reads = []
+    LateArray.__getitem__ = lambda self, i: reads.append(i) or list.__getitem__(self, i)
+    try:
+        assert a < b
+        assert reads == [0, 0, 1, 1]
+    finally:
+        del LateArray.__getitem__

@@ -54,13 +54,16 @@ inline bool int64_value(PyObject* o, int64_t* out) noexcept {
 #ifdef VORN_COMPAT_INT_DIGITS
     const Py_ssize_t size = Py_SIZE(o);
     const digit* d = reinterpret_cast<PyLongObject*>(o)->ob_digit;
-    switch (size) {
-        case 0: *out = 0; return true;
-        case 1: *out = d[0]; return true;
-        case -1: *out = -static_cast<int64_t>(d[0]); return true;
-        case 2: *out = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT; return true;
-        case -2: *out = -(static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT); return true;
-        default: break;
+    // One digit or none (0 keeps one zero digit): the value is the digit times the
+    // signed size, without a branch on which of the three it is.
+    if (static_cast<size_t>(size + 1) <= 2) {
+        *out = size * static_cast<int64_t>(d[0]);
+        return true;
+    }
+    if (size == 2 || size == -2) {
+        const int64_t magnitude = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT;
+        *out = size > 0 ? magnitude : -magnitude;
+        return true;
     }
 #else
     Py_ssize_t small;

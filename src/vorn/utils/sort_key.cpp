@@ -149,8 +149,9 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     const KeyCode& b = as_key(other)->code;
     if (a.kind == b.kind && a.kind != kNoCode) {
         int code_sign;
-        const int decided = a.kind != kImageCode ? compare_codes(a, b, &code_sign)
-                                                 : compare_images(as_key(self), as_key(other), &code_sign);
+        const int decided = a.kind == kImageCode  ? compare_images(as_key(self), as_key(other), &code_sign)
+                            : a.kind == kListCode ? compare_lists(as_key(self), as_key(other), &code_sign)
+                                                  : compare_codes(a, b, &code_sign);
         if (decided < 0) return nullptr;
         if (decided) return truth(order_holds(op, code_sign));
     }

@@ -10,7 +10,11 @@ namespace vorn::sortkit {
 // an exact int, float or str and the comparer one of our scalar orders. Comparing two
 // images of the same kind decides most comparisons without calling the comparer or
 // reading the values, which for large sorts is mostly memory traffic saved.
-enum CodeKind : uint8_t { kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code, kImageCode };
+enum CodeKind : uint8_t {
+    kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code,
+    kImageCode,  // a Struct or Variant value's image (see update_image)
+    kListCode,   // an Array value ordered in place by the element leaf held in `held`
+};
 
 struct KeyCode {
     uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
@@ -54,6 +58,10 @@ void drop_image(KeyObject* key) noexcept;
 // Orders two keys by their images: 1 with `*sign` set, 0 when the comparer must be
 // called, -1 with an exception set (RecursionError, as the comparer would raise it).
 int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept;
+
+// Orders two keys of kListCode by walking their lists in place, as compare_images
+// (its return values) does for images.
+int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept;
 
 // Orders two codes of the same kind: true with `*sign` set when they decide the
 // comparison exactly as the comparer would, false when the comparer must be called.

@@ -4,6 +4,7 @@
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
 #include "vorn/utils/sort_key.hpp"
+#include "vorn/utils/value_access.hpp"
 
 #include <cstddef>
 
@@ -68,6 +69,13 @@ void keep_image(KeyObject* key, FieldImage* image) noexcept {
 
 void update_image(KeyObject* key) noexcept {
     drop_image(key);
+    if (has_spec(key->compare, compare_array_spec)) {
+        // An Array of a scalar order: its lists are walked in place (compare_lists).
+        PyObject* elem = component(reinterpret_cast<NativeFunction*>(key->compare));
+        const Leaf leaf = elem ? leaf_of(elem, 3) : Leaf::None;
+        if (leaf != Leaf::None && PyList_Check(key->value)) key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
+        return;
+    }
     PyObject* d = key->value;
     if (!PyDict_CheckExact(d) || !compat::dict_has_only_str_keys(d)) return;
     const uint64_t version = compat::dict_version(d);
@@ -119,6 +127,34 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
         if (*sign) return 1;
     }
     *sign = 0;
+    return 1;
+}
+
+int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
+    PyObject* x = a->value;
+    PyObject* y = b->value;
+    // What the Array comparer does, for lists whose items and sizes are read without
+    // user code (exact lists, or subclasses that keep the list's indexing and len):
+    // the same list is equal to itself before any check; then the recursion check,
+    // and the common items by the element's order inline. An item that order cannot
+    // read inline hands the whole comparison to the comparer: nothing observable has
+    // happened before it.
+    if (a->compare != b->compare || !is_plain_list(x) || !is_plain_list(y)) return 0;
+    if (x == y) {
+        *sign = 0;
+        return 1;
+    }
+    RecursionGuard guard(" while comparing values");
+    if (guard.failed()) return -1;
+    const auto leaf = static_cast<Leaf>(a->code.held);
+    const Py_ssize_t lx = PyList_GET_SIZE(x), ly = PyList_GET_SIZE(y);
+    PyObject* const* xs = reinterpret_cast<PyListObject*>(x)->ob_item;
+    PyObject* const* ys = reinterpret_cast<PyListObject*>(y)->ob_item;
+    for (Py_ssize_t i = 0, n = lx < ly ? lx : ly; i < n; ++i) {
+        if (!inline_order(leaf, xs[i], ys[i], sign)) return 0;
+        if (*sign) return 1;
+    }
+    *sign = (lx > ly) - (lx < ly);
     return 1;
 }
 
