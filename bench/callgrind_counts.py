@@ -3,6 +3,8 @@ machine, unlike timings).
 
     .venv/bin/python bench/callgrind_counts.py [case ...|all] [--keep DIR]
                                                 (default cases: struct struct5 array)
+    .venv/bin/python bench/callgrind_counts.py --memory [case ...]
+                                                (default cases: structs variants lists)
 
 For each case, the comparisons that sorted() makes on a fixed list of values are
 recorded once; each way of comparing ("key <", our comparer called directly,
@@ -11,6 +13,15 @@ C loop, deque(map(op, lefts, rights), maxlen=0), in a process of its own under
 callgrind. The same process without the replay is counted too, and the difference
 divided by the number of pairs is the figure printed. It includes the loop's own cost
 (about what "loop overhead", operator.is_ over the same pairs, shows).
+
+With --memory, each case of sort_phases.py (default: structs variants lists) is sorted
+whole instead, as keys made beforehand against the alternative's objects made
+beforehand, with callgrind's cache model: a 64 KiB first-level data cache and, as the
+last level, 2 MiB (this machine's private second level). The figures per comparison
+are instructions, first-level read misses and last-level read misses; the sort's
+comparisons are the same on both sides, since both orders agree. A comparison that
+reads more cache lines than the alternative's shows there even when its instructions
+are fewer.
 
 With --keep DIR the profiles stay in DIR for callgrind_annotate; the installed modules
 are stripped, so for function names install the unstripped build first (copy
@@ -109,7 +120,66 @@ CASES = ["struct", "struct5", "array", "vornarray", "variant", "dict", "set", "l
          "eq_struct"]
 
 
+MEMORY_EVENTS = {"Ir": "instructions", "D1mr": "L1 read misses", "DLmr": "LL read misses"}
+
+
+def memory_child(case, way, sort):
+    """Makes the values, then our keys or the alternative's objects; sorts them when
+    `sort` is "sort". With way "count", prints how many comparisons the sort makes."""
+    import sort_phases
+    from vorn.utils._sortkit import cy_make_vorn_key
+    gc.disable()
+    t, make, alt_key = sort_phases.cases(random.Random(11))[case]
+    values = make()
+    if way == "ours":
+        key = cy_make_vorn_key(t)
+        objs = [key(v) for v in values]
+    else:
+        objs = list(values) if alt_key is None else [alt_key(v) for v in values]
+    if way == "count":
+        count = 0
+
+        def counting(x, y):
+            nonlocal count
+            count += 1
+            return -1 if x < y else 1 if y < x else 0
+        objs.sort(key=functools.cmp_to_key(counting))
+        print(count)
+    elif sort == "sort":
+        objs.sort()
+
+
+def _memory_count(case, way, sort):
+    with tempfile.TemporaryDirectory() as tmp:
+        out = pathlib.Path(tmp) / "callgrind.out"
+        subprocess.run(
+            ["valgrind", "-q", "--tool=callgrind", "--cache-sim=yes", "--D1=65536,8,64",
+             "--LL=2097152,16,64", f"--callgrind-out-file={out}", sys.executable, __file__,
+             "--memory-child", case, way, sort],
+            env={**os.environ, "PYTHONHASHSEED": "0"}, capture_output=True, text=True, check=True)
+        text = out.read_text()
+        events = next(line.split()[1:] for line in text.splitlines() if line.startswith("events:"))
+        totals = next(line.split()[1:] for line in text.splitlines() if line.startswith(("summary:", "totals:")))
+        return {e: int(v) for e, v in zip(events, totals)}
+
+
+def memory_main(cases):
+    sys.path.insert(0, str(HERE))
+    for case in cases or ["structs", "variants", "lists"]:
+        comparisons = int(subprocess.run([sys.executable, __file__, "--memory-child", case, "count", "-"],
+                                         capture_output=True, text=True, check=True).stdout.split()[-1])
+        print(f"== {case}: per comparison of a whole sort, over {comparisons} comparisons", flush=True)
+        print(f"   {'':<14}" + "".join(f"{name:>16}" for name in MEMORY_EVENTS.values()))
+        for way in ("ours", "alternative"):
+            made, sorted_ = _memory_count(case, way, "-"), _memory_count(case, way, "sort")
+            print(f"   {way:<14}" + "".join(f"{(sorted_[e] - made[e]) / comparisons:16.2f}" for e in MEMORY_EVENTS),
+                  flush=True)
+
+
 def main(args):
+    if "--memory" in args:
+        memory_main([a for a in args if a != "--memory"])
+        return
     keep = None
     if "--keep" in args:  # --keep DIR: keep the profiles there
         i = args.index("--keep")
@@ -128,5 +198,8 @@ def main(args):
 if __name__ == "__main__":
     if sys.argv[1:2] == ["--child"]:
         child(*sys.argv[2:4])
+    elif sys.argv[1:2] == ["--memory-child"]:
+        sys.path.insert(0, str(HERE))
+        memory_child(*sys.argv[2:5])
     else:
         main(sys.argv[1:])
