@@ -446,6 +446,21 @@ def test_array_keys_order_as_the_comparer_does(t, items):
             assert _outcome(by_key, x, y) == _outcome(compare, x, y), (x, y)
 
 
+class ShortArray(list):
+    """Says it is shorter than it is: len() is what the comparer walks by."""
+
+    def __len__(self):
+        calls.append("len")
+        return 1
+
+
+def test_array_keys_ask_a_user_len():
+    key = cy_make_vorn_key(T.array(I))
+    calls.clear()
+    assert not key(ShortArray([1, 5])) < key(ShortArray([1, 6]))
+    assert calls == ["len", "len"]
+
+
 def test_array_keys_read_through_user_getitem_once_defined():
     key = cy_make_vorn_key(T.array(I))
     a, b = key(LateArray([1, 5])), key(LateArray([1, 6]))

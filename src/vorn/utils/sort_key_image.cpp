@@ -130,6 +130,16 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     return 1;
 }
 
+namespace {
+
+// Whether len(o) of a list is its size without user code: not so for a subclass with
+// its own __len__, which the comparer asks.
+bool has_list_len(PyObject* o) noexcept {
+    return PyList_CheckExact(o) || Py_TYPE(o)->tp_as_sequence->sq_length == PyList_Type.tp_as_sequence->sq_length;
+}
+
+}  // namespace
+
 int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     PyObject* x = a->value;
     PyObject* y = b->value;
@@ -139,7 +149,8 @@ int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     // and the common items by the element's order inline. An item that order cannot
     // read inline hands the whole comparison to the comparer: nothing observable has
     // happened before it.
-    if (a->compare != b->compare || !is_plain_list(x) || !is_plain_list(y)) return 0;
+    if (a->compare != b->compare || !is_plain_list(x) || !is_plain_list(y) || !has_list_len(x) || !has_list_len(y))
+        return 0;
     if (x == y) {
         *sign = 0;
         return 1;
