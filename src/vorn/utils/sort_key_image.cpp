@@ -1,5 +1,5 @@
 // The images of Struct and Variant values that let keys order exact dicts of scalars
-// without the dict lookups of their comparers.
+// without the dict lookups of their comparers, and the in-place walk of Array keys.
 #include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
