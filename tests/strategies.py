@@ -114,13 +114,20 @@ def values(t: T.Type, allow_nan: bool = True, max_size: int = 4,
         return st.one_of([of(c["type"]).map(lambda v, name=c["name"]: {"type": name, "value": v})
                           for c in cases])
     if kind == "Recursive":
-        payload = t.value
-        if payload.type == "wrapper":
-            inner_env = dict(env)
-            inner_env[payload.value["id"]] = payload.value["inner"]
-            return values(payload.value["inner"], allow_nan, max_size, inner_env, depth)
-        return st.deferred(lambda: values(env[payload.value], allow_nan, max_size, env, depth - 1))
+        if t.value.type == "wrapper":
+            inner, inner_env = resolve(t, env)
+            return values(inner, allow_nan, max_size, inner_env, depth)
+        return st.deferred(lambda: values(resolve(t, env)[0], allow_nan, max_size, env, depth - 1))
     raise ValueError(f"no values for kind {kind}")
+
+
+def resolve(t: T.Type, env: dict) -> tuple[T.Type, dict]:
+    """The type a Recursive `t` stands for and the environment to read it in: a
+    wrapper's inner type with the wrapper's id bound, or the type a reference names."""
+    payload = t.value
+    if payload.type == "wrapper":
+        return payload.value["inner"], {**env, payload.value["id"]: payload.value["inner"]}
+    return env[payload.value], env
 
 
 def typed_values(allow_nan: bool = True, **type_options) -> st.SearchStrategy:
@@ -135,12 +142,8 @@ def vorn_key(t, v, env):
     keeps distinct Ref cells apart, so every Set drawn is one the runtime keeps whole)."""
     kind = t.type
     if kind == "Recursive":
-        payload = t.value
-        if payload.type == "wrapper":
-            inner = dict(env)
-            inner[payload.value["id"]] = payload.value["inner"]
-            return vorn_key(payload.value["inner"], v, inner)
-        return vorn_key(env[payload.value], v, env)
+        inner, inner_env = resolve(t, env)
+        return vorn_key(inner, v, inner_env)
     if kind == "Float":
         return "nan" if math.isnan(v) else (v, math.copysign(1, v))
     if kind == "Blob":
@@ -172,12 +175,8 @@ def same(t, a, b, env=None):
     env = env or {}
     kind = t.type
     if kind == "Recursive":
-        payload = t.value
-        if payload.type == "wrapper":
-            inner = dict(env)
-            inner[payload.value["id"]] = payload.value["inner"]
-            return same(payload.value["inner"], a, b, inner)
-        return same(env[payload.value], a, b, env)
+        inner, inner_env = resolve(t, env)
+        return same(inner, a, b, inner_env)
     if kind == "Float":
         if math.isnan(a) or math.isnan(b):
             return math.isnan(a) and math.isnan(b)
