@@ -130,16 +130,6 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     return 1;
 }
 
-namespace {
-
-// Whether len(o) of a list is its size without user code: not so for a subclass with
-// its own __len__, which the comparer asks.
-bool has_list_len(PyObject* o) noexcept {
-    return PyList_CheckExact(o) || Py_TYPE(o)->tp_as_sequence->sq_length == PyList_Type.tp_as_sequence->sq_length;
-}
-
-}  // namespace
-
 int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     PyObject* x = a->value;
     PyObject* y = b->value;

@@ -21,6 +21,12 @@ PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept;
 bool is_plain_list_subclass(PyObject* o) noexcept;
 inline bool is_plain_list(PyObject* o) noexcept { return PyList_CheckExact(o) || is_plain_list_subclass(o); }
 
+// Whether len() of the list `o` is its size without user code: not so for a subclass
+// with its own __len__, which len() asks.
+inline bool has_list_len(PyObject* o) noexcept {
+    return PyList_CheckExact(o) || Py_TYPE(o)->tp_as_sequence->sq_length == PyList_Type.tp_as_sequence->sq_length;
+}
+
 // Whether items of `seq` read by index come from its own storage (never fresh).
 inline bool indexes_storage(PyObject* seq) noexcept { return PyTuple_CheckExact(seq) || is_plain_list(seq); }
 
