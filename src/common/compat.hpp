@@ -362,6 +362,19 @@ inline uint64_t dict_version(PyObject* d) noexcept {
 
 // ---- Interpreter state. ----
 
+// How many recursion checks (Py_EnterRecursiveCall) in a row the calling thread passes
+// before one raises RecursionError; 0 where that cannot be read, so that a caller then
+// makes every check.
+inline int recursion_headroom() noexcept {
+#if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
+    // A check fails when the count it decrements was already 0 or less.
+    const int remaining = PyThreadState_Get()->recursion_remaining;
+    return remaining > 0 ? remaining : 0;
+#else
+    return 0;
+#endif
+}
+
 inline bool is_finalizing() noexcept {
 #ifdef VORN_COMPAT_311_NAMES
     return _Py_IsFinalizing() != 0;

@@ -56,7 +56,7 @@ std::uintptr_t refresh_last_stack() noexcept {
 
 }  // namespace stack_detail
 
-void RecursionGuard::raise_stack_exhausted(const char* where) noexcept {
+void raise_stack_exhausted(const char* where) noexcept {
     PyErr_Format(PyExc_RecursionError, "maximum recursion depth exceeded%s", where);
 }
 

@@ -1,6 +1,7 @@
 // Guards native descents into nested data against C stack exhaustion.
 #pragma once
 
+#include "common/compat.hpp"
 #include "common/ref.hpp"
 
 #include <atomic>
@@ -28,6 +29,9 @@ extern LastStack last_stack;
 std::uintptr_t refresh_last_stack() noexcept;
 
 }  // namespace stack_detail
+
+// Raises the RecursionError of a C stack nearly exhausted at `where`.
+void raise_stack_exhausted(const char* where) noexcept;
 
 // True when less than a safety margin of the calling thread's C stack is left. Call
 // with the interpreter lock held.
@@ -59,8 +63,42 @@ public:
     bool failed() const noexcept { return !entered_; }
 
 private:
-    static void raise_stack_exhausted(const char* where) noexcept;
     bool entered_ = false;
+};
+
+// The recursion checks of a walk that stands in for nested native calls without
+// making them: entered one by one where those calls would enter theirs, so that
+// RecursionError comes where it would, and all left together when the walk ends.
+// When the thread has room for more checks than the walk can enter, none can fail
+// and none is made. The walk stays in one frame: the C stack is probed once.
+class RecursionChecks {
+public:
+    // `most`: the most checks the walk may enter.
+    explicit RecursionChecks(int most) noexcept : all_pass_(compat::recursion_headroom() > most) {}
+    ~RecursionChecks() {
+        for (; entered_; --entered_) Py_LeaveRecursiveCall();
+    }
+    RecursionChecks(const RecursionChecks&) = delete;
+    RecursionChecks& operator=(const RecursionChecks&) = delete;
+    // Enters one more check; false with RecursionError set.
+    bool enter(const char* where) noexcept {
+        if (!probed_) {
+            probed_ = true;
+            if (stack_nearly_exhausted()) [[unlikely]] {
+                raise_stack_exhausted(where);
+                return false;
+            }
+        }
+        if (all_pass_) return true;
+        if (Py_EnterRecursiveCall(where)) return false;
+        ++entered_;
+        return true;
+    }
+
+private:
+    bool all_pass_;
+    bool probed_ = false;
+    int entered_ = 0;
 };
 
 }  // namespace vorn

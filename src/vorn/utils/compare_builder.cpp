@@ -78,8 +78,6 @@ const NativeSpec blob_spec = comparer_spec<compare_blob>(
     "compare_blob", "cy_compare_for.<locals>.compare_blob", kValueParams, kIgnoresContext);
 const NativeSpec function_leaf_spec =
     comparer_spec<zero_native>("lambda1", "cy_compare_for.<locals>.<lambda>", kIgnoredParams, kIgnoresContext);
-const NativeSpec compare_recursive_spec = comparer_spec<forward_compare>(
-    "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kContextParams, kForwardsContext);
 
 // The descriptor `t.value`. New reference, or null.
 PyObject* payload_of(PyObject* t) noexcept { return PyObject_GetAttr(t, str<"value">()); }
@@ -150,6 +148,9 @@ PyObject* cy_compare_for_impl(NativeFunction*, PyObject* const* args) noexcept {
 }
 
 }  // namespace
+
+const NativeSpec compare_recursive_spec = comparer_spec<forward_compare>(
+    "compare_recursive", "cy_compare_for.<locals>.compare_recursive", kContextParams, kForwardsContext);
 
 const FunctionSpec cy_compare_for_spec = function_spec(
     "cy_compare_for", "cy_compare_for", kModuleName, Params{2, 1, {"type_val", "type_ctx"}},

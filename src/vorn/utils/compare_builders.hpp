@@ -13,6 +13,7 @@ namespace vorn::sortkit {
 // (Variant).
 extern const NativeSpec compare_vector_spec, compare_matrix_spec, compare_array_spec;  // compare_sequences.cpp
 extern const NativeSpec compare_ref_spec, compare_struct_spec, compare_variant_spec;   // compare_records.cpp
+extern const NativeSpec compare_recursive_spec;  // compare_builder.cpp: the forwarder of a recursive type
 
 // The Set and Dict comparers of descriptor `t`, built with the type context
 // `type_ctx` (compare_collections.cpp). New reference, or null.

@@ -19,13 +19,13 @@ enum CodeKind : uint8_t {
 struct KeyCode {
     uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
                      // (strings: of their first `held` characters, zero padded);
-                     // kImageCode: the address of the key's FieldImage (owned)
+                     // kImageCode: the address of the key's KeyImage (owned)
     uint8_t kind;    // CodeKind
     uint8_t held;    // strings: characters held in `bits`; 0 for numbers
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
 };
 
-struct FieldImage;  // sort_key_image.cpp
+struct KeyImage;  // sort_key_image.cpp
 
 struct KeyObject {
     PyObject_HEAD
@@ -35,8 +35,8 @@ struct KeyObject {
 };
 
 // The image a key keeps in place of a code (see update_image), or null.
-inline FieldImage* image_of(const KeyObject* key) noexcept {
-    return key->code.kind == kImageCode ? reinterpret_cast<FieldImage*>(key->code.bits) : nullptr;
+inline KeyImage* image_of(const KeyObject* key) noexcept {
+    return key->code.kind == kImageCode ? reinterpret_cast<KeyImage*>(key->code.bits) : nullptr;
 }
 
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
@@ -46,11 +46,12 @@ void update_code(KeyObject* key) noexcept;
 // bits, float or (ready) str that the order reads; otherwise no code (kNoCode).
 KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 
-// The image of a Struct value: its fields as read when the key was made, kept when the
-// value is an exact dict of exact str keys and the comparer our Struct comparer.
-// While the dict's version tag is unchanged its entries are too, so two images decide
-// a comparison exactly as the comparer would, without the dict lookups
-// (sort_key_image.cpp).
+// The image of a Struct or Variant value: the comparer's walk over it, read when the
+// key was made, kept when the value is an exact dict of exact str keys and the
+// comparer ours (Struct, Variant, or the forwarder of a recursive type to one), down
+// through nested values of the same kind. While the version tags of the dicts it read
+// are unchanged their entries are too, so two images decide a comparison exactly as
+// the comparer would, without its dict lookups and calls (sort_key_image.cpp).
 // The image is kept in the code's place (kImageCode), so keys stay their size.
 void update_image(KeyObject* key) noexcept;
 void drop_image(KeyObject* key) noexcept;

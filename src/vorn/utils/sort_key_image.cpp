@@ -1,5 +1,6 @@
-// The images of Struct and Variant values that let keys order exact dicts of scalars
-// without the dict lookups of their comparers, and the in-place walk of Array keys.
+// The images of Struct and Variant values (nested, and through recursive types) that
+// let keys order exact dicts without calling their comparers, and the in-place walk
+// of Array keys.
 #include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
@@ -7,65 +8,163 @@
 #include "vorn/utils/value_access.hpp"
 
 #include <cstddef>
+#include <cstring>
 
 namespace vorn::sortkit {
 
-struct FieldImage {
-    uint64_t version;     // the dict's version tag when the fields were read
-    Py_ssize_t count;     // Struct: one value per field of the comparer's field table;
-                          // Variant: 2, the tag and the payload
-    Leaf payload_leaf;    // Variant: the case comparer's leaf
-    PyObject* values[1];  // borrowed from the dict, which holds them while unchanged
+// An image is the walk the comparer would make over one value, written down when the
+// key is made: a run of steps in the order the comparer takes them, each the native
+// reading of one thing it reads, in one or two words. Two images are compared step
+// by step, as the comparer compares the two values, until a step decides.
+enum StepKind : uint8_t {
+    kNodeStep,     // a Struct or Variant value entered: its dict, and the dict's version
+                   // tag when read (the entries are unchanged while it is)
+    kCasesStep,    // a Variant's case table (a dict, read once the case names are
+                   // equal), and its version tag
+    kForwardStep,  // a recursive forwarder passed, and the target it held
+    kTagStep,      // a Variant's case name, an exact str: ordered as strs are
+    // A scalar under one of the scalar orders (Leaf), one kind per order so that a
+    // step is told apart by one switch.
+    kZeroStep, kIntStep, kDoubleStep, kStringStep,
+};
+
+// The step kind of a scalar under `leaf`, or kNodeStep (none) for a leaf that is no order.
+StepKind value_kind(Leaf leaf) noexcept {
+    switch (leaf) {
+        case Leaf::OrderZero: return kZeroStep;
+        case Leaf::OrderInt: return kIntStep;
+        case Leaf::OrderDouble: return kDoubleStep;
+        case Leaf::OrderString: return kStringStep;
+        default: return kNodeStep;
+    }
+}
+
+union Word {
+    PyObject* object;  // borrowed: from the dict of the node it lies in, or from our functions
+    uint64_t number;
+};
+
+// The kinds come first, in the line the walk reads first; the words after them,
+// aligned.
+struct KeyImage {
+    uint8_t steps;     // kinds
+    bool complete;     // the steps are the comparer's whole walk; else it reads on past them
+    uint8_t kinds[1];  // `steps` of them, then the words
 };
 
 namespace {
+
+// Steps kept per image: enough for a few levels of nesting, bounded so that a deep
+// value costs its key no more than a few hundred bytes.
+constexpr unsigned kMaxSteps = 40;
+
+constexpr const char* kWhere = " while comparing values";
+constexpr const char* kForwardWhere = " in a recursive type";
+
+size_t words_offset(unsigned steps) noexcept {
+    return (offsetof(KeyImage, kinds) + steps + alignof(Word) - 1) / alignof(Word) * alignof(Word);
+}
+const Word* words_of(const KeyImage* image) noexcept {
+    return reinterpret_cast<const Word*>(reinterpret_cast<const char*>(image) + words_offset(image->steps));
+}
 
 bool has_spec(PyObject* fn, const NativeSpec& spec) noexcept {
     return is_native_function(fn) && reinterpret_cast<NativeFunction*>(fn)->spec == &spec.function;
 }
 
-FieldImage* new_image(uint64_t version, Py_ssize_t count) noexcept {
-    auto* image = static_cast<FieldImage*>(PyMem_Malloc(offsetof(FieldImage, values) + sizeof(PyObject*) * count));
-    if (image) *image = FieldImage{version, count, Leaf::None, {nullptr}};
-    return image;
-}
+PyObject* as_object(uint64_t n) noexcept { return reinterpret_cast<PyObject*>(static_cast<uintptr_t>(n)); }
+uint64_t as_number(PyObject* o) noexcept { return reinterpret_cast<uintptr_t>(o); }
 
-// A Variant value's tag and payload, when the tag is an exact str naming a case whose
-// comparer is a leaf, found in a case table of exact str names: no user code runs in
-// finding it, nor in comparing images by it.
-FieldImage* variant_image(PyObject* d, uint64_t version, PyObject* compare) noexcept {
-    PyObject* cases = reinterpret_cast<NativeFunction*>(compare)->state[slot::kCases];
-    if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return nullptr;
-    PyObject* tag = PyDict_GetItemWithError(d, str<"type">());
-    PyObject* payload = PyDict_GetItemWithError(d, str<"value">());
-    if (!tag || !payload || !PyUnicode_CheckExact(tag)) return nullptr;
-    PyObject* case_fn = PyDict_GetItemWithError(cases, tag);
-    const Leaf leaf = case_fn ? leaf_of(case_fn, 3) : Leaf::None;
-    if (leaf == Leaf::None) return nullptr;
-    FieldImage* image = new_image(version, 2);
-    if (!image) return nullptr;
-    image->payload_leaf = leaf;
-    image->values[0] = tag;
-    image->values[1] = payload;
-    return image;
-}
+// The steps of a value under one of our comparers. Nothing here runs user code: only
+// exact dicts of exact str keys are read, by exact str keys (the field names interned
+// when the comparer was built, the case names read from the value). Where the
+// comparer would read something an image cannot hold (another kind of value or
+// comparer, a missing entry, a full image), the image ends there, incomplete.
+class ImageWriter {
+public:
+    // Writes the steps of `v` under `fn`; false where the image ends.
+    bool value(PyObject* fn, PyObject* v) noexcept {
+        while (has_spec(fn, compare_recursive_spec)) {
+            PyObject* target = peek_forward_target(fn);
+            if (!target || !add(kForwardStep, fn, as_number(target))) return false;
+            fn = target;
+        }
+        if (const StepKind kind = value_kind(leaf_of(fn, 3)); kind != kNodeStep) return add(kind, v);
+        const bool is_struct = has_spec(fn, compare_struct_spec);
+        if (!is_struct && !has_spec(fn, compare_variant_spec)) return false;
+        if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
+        const uint64_t version = compat::dict_version(v);
+        if (!version || !add(kNodeStep, v, version)) return false;
+        return is_struct ? struct_fields(fn, v) : variant_case(fn, v);
+    }
+
+    // The image written, or null (nothing that decides, or no memory: the comparer serves).
+    KeyImage* finish(bool complete) const noexcept {
+        bool decides = complete;
+        for (unsigned i = 0; i < steps_; ++i) decides |= kinds_[i] >= kTagStep;
+        if (!decides) return nullptr;
+        const size_t offset = words_offset(steps_);
+        auto* image = static_cast<KeyImage*>(PyMem_Malloc(offset + sizeof(Word) * words_));
+        if (!image) return nullptr;
+        image->steps = static_cast<uint8_t>(steps_);
+        image->complete = complete;
+        std::memcpy(image->kinds, kinds_, steps_);
+        std::memcpy(reinterpret_cast<char*>(image) + offset, word_, sizeof(Word) * words_);
+        return image;
+    }
+
+private:
+    bool add(uint8_t kind, PyObject* object) noexcept {
+        if (steps_ == kMaxSteps) return false;
+        kinds_[steps_++] = kind;
+        word_[words_++].object = object;
+        return true;
+    }
+    bool add(uint8_t kind, PyObject* object, uint64_t number) noexcept {
+        if (!add(kind, object)) return false;
+        word_[words_++].number = number;
+        return true;
+    }
+
+    // The fields in the comparer's order.
+    bool struct_fields(PyObject* fn, PyObject* d) noexcept {
+        FieldTable* table = frozen_fields(fn);
+        if (!table) return false;
+        for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
+            const Field& f = table->fields[i];
+            PyObject* v = f.key ? PyDict_GetItemWithError(d, f.key) : nullptr;
+            if (!v || !value(f.fn, v)) return false;
+        }
+        return true;
+    }
+
+    // The case name, the case table (read once the names are equal), then the payload
+    // under that case's comparer.
+    bool variant_case(PyObject* fn, PyObject* d) noexcept {
+        PyObject* cases = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCases];
+        if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return false;
+        PyObject* tag = PyDict_GetItemWithError(d, str<"type">());
+        if (!tag || !PyUnicode_CheckExact(tag) || !add(kTagStep, tag)) return false;
+        const uint64_t version = compat::dict_version(cases);
+        if (!version || !add(kCasesStep, cases, version)) return false;
+        PyObject* case_fn = PyDict_GetItemWithError(cases, tag);
+        PyObject* payload = PyDict_GetItemWithError(d, str<"value">());
+        return case_fn && payload && value(case_fn, payload);
+    }
+
+    Word word_[2 * kMaxSteps];
+    uint8_t kinds_[kMaxSteps];
+    unsigned steps_ = 0, words_ = 0;
+};
 
 }  // namespace
 
 void drop_image(KeyObject* key) noexcept {
-    if (FieldImage* image = image_of(key)) {
+    if (KeyImage* image = image_of(key)) {
         key->code = KeyCode{};
         PyMem_Free(image);
     }
 }
-
-namespace {
-
-void keep_image(KeyObject* key, FieldImage* image) noexcept {
-    if (image) key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
-}
-
-}  // namespace
 
 void update_image(KeyObject* key) noexcept {
     drop_image(key);
@@ -76,56 +175,67 @@ void update_image(KeyObject* key) noexcept {
         if (leaf != Leaf::None && PyList_Check(key->value)) key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
         return;
     }
-    PyObject* d = key->value;
-    if (!PyDict_CheckExact(d) || !compat::dict_has_only_str_keys(d)) return;
-    const uint64_t version = compat::dict_version(d);
-    if (!version) return;
-    if (has_spec(key->compare, compare_variant_spec)) {
-        keep_image(key, variant_image(d, version, key->compare));
-        return;
-    }
-    FieldTable* table = has_spec(key->compare, compare_struct_spec) ? frozen_fields(key->compare) : nullptr;
-    if (!table) return;
-    const Py_ssize_t n = Py_SIZE(table);
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        if (!table->fields[i].key || table->fields[i].leaf == Leaf::None) return;  // nothing to gain
-    }
-    FieldImage* image = new_image(version, n ? n : 1);
-    if (!image) return;  // no image: the comparer serves
-    image->count = n;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        // An exact str looked up among exact strs: no user code, and no error possible.
-        PyObject* v = PyDict_GetItemWithError(d, table->fields[i].key);
-        if (!v) {  // a missing field: the comparer raises its KeyError
-            PyMem_Free(image);
-            return;
-        }
-        image->values[i] = v;
-    }
-    keep_image(key, image);
+    ImageWriter writer;
+    const bool complete = writer.value(key->compare, key->value);
+    if (KeyImage* image = writer.finish(complete)) key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
 }
 
 int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
-    const FieldImage* ia = image_of(a);
-    const FieldImage* ib = image_of(b);
-    if (a->compare != b->compare || compat::dict_version(a->value) != ia->version ||
-        compat::dict_version(b->value) != ib->version)
-        return 0;
-    // The comparer's own recursion check, so that RecursionError comes where it would.
-    RecursionGuard guard(" while comparing values");
-    if (guard.failed()) return -1;
-    if (ia->payload_leaf != Leaf::None) {
-        // Variant: the tags, then (equal tags naming one case) the payloads by its leaf.
-        *sign = compare_strs(ia->values[0], ib->values[0]);
+    const KeyImage* ia = image_of(a);
+    const KeyImage* ib = image_of(b);
+    if (a->compare != b->compare) return 0;
+    // The two walks read alike while every step before has come out equal: the same
+    // comparers met in the same order, so equal kinds lie at the same word. A step
+    // that differs in kind ends the shortcut, and the comparer then makes the whole
+    // walk itself: nothing observable has happened before, as no step runs user code.
+    const uint8_t* ka = ia->kinds;
+    const uint8_t* kb = ib->kinds;
+    const Word* x = words_of(ia);
+    const Word* y = words_of(ib);
+    const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
+    RecursionChecks checks(static_cast<int>(n));
+    for (unsigned i = 0; i < n; ++i) {
+        const uint8_t kind = ka[i];
+        if (kind != kb[i]) return 0;
+        switch (kind) {
+            case kNodeStep:
+                // The dict is the key's value or was read from a node checked before
+                // (which still holds it): alive, and unchanged while its version is.
+                if (compat::dict_version(x[0].object) != x[1].number || compat::dict_version(y[0].object) != y[1].number)
+                    return 0;
+                if (!checks.enter(kWhere)) return -1;  // the Struct or Variant comparer's own
+                x += 2, y += 2;
+                continue;
+            case kCasesStep:
+                // The table is reachable from Python (the collector's referents).
+                if (x[0].object != y[0].object || x[1].number != y[1].number ||
+                    compat::dict_version(x[0].object) != x[1].number)
+                    return 0;
+                x += 2, y += 2;
+                continue;
+            case kForwardStep:
+                // So is the forwarder's cell: the target it holds now is the one read.
+                if (x[0].object != y[0].object || x[1].number != y[1].number ||
+                    peek_forward_target(x[0].object) != as_object(x[1].number))
+                    return 0;
+                if (!checks.enter(kForwardWhere)) return -1;
+                x += 2, y += 2;
+                continue;
+            case kTagStep: *sign = compare_strs(x[0].object, y[0].object); break;
+            case kZeroStep: *sign = 0; break;
+            case kIntStep:
+                if (!inline_order(Leaf::OrderInt, x[0].object, y[0].object, sign)) return 0;
+                break;
+            case kDoubleStep:
+                if (!inline_order(Leaf::OrderDouble, x[0].object, y[0].object, sign)) return 0;
+                break;
+            default:
+                if (!inline_order(Leaf::OrderString, x[0].object, y[0].object, sign)) return 0;
+        }
         if (*sign) return 1;
-        return inline_order(ia->payload_leaf, ia->values[1], ib->values[1], sign) ? 1 : 0;
+        x += 1, y += 1;
     }
-    FieldTable* table = frozen_fields(a->compare);
-    if (!table || Py_SIZE(table) != ia->count) return 0;
-    for (Py_ssize_t i = 0; i < ia->count; ++i) {
-        if (!inline_order(table->fields[i].leaf, ia->values[i], ib->values[i], sign)) return 0;
-        if (*sign) return 1;
-    }
+    if (!ia->complete || !ib->complete || ia->steps != ib->steps) return 0;
     *sign = 0;
     return 1;
 }
