@@ -16,6 +16,8 @@ namespace vorn::sortkit {
 // key is made: a run of steps in the order the comparer takes them, each the native
 // reading of one thing it reads, in one or two words. Two images are compared step
 // by step, as the comparer compares the two values, until a step decides.
+namespace {
+
 enum StepKind : uint8_t {
     kNodeStep,     // a Struct or Variant value entered: its dict, and the dict's version
                    // tag when read (the entries are unchanged while it is)
@@ -43,6 +45,8 @@ union Word {
     PyObject* object;  // borrowed: from the dict of the node it lies in, or from our functions
     uint64_t number;
 };
+
+}  // namespace
 
 // The kinds come first, in the line the walk reads first; the words after them,
 // aligned.
