@@ -21,10 +21,9 @@ namespace {
 enum StepKind : uint8_t {
     kNodeStep,     // a Struct or Variant value entered: its dict, and the dict's version
                    // tag when read (the entries are unchanged while it is)
-    kCasesStep,    // a Variant's case table (a dict, read once the case names are
-                   // equal), and its version tag
     kForwardStep,  // a recursive forwarder passed, and the target it held
-    kTagStep,      // a Variant's case name, an exact str: ordered as strs are
+    kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
+                   // case table, read once the names are equal, with its version tag
     // A scalar under one of the scalar orders (Leaf), one kind per order so that a
     // step is told apart by one switch.
     kZeroStep, kIntStep, kDoubleStep, kStringStep,
@@ -79,6 +78,25 @@ bool has_spec(PyObject* fn, const NativeSpec& spec) noexcept {
 PyObject* as_object(uint64_t n) noexcept { return reinterpret_cast<PyObject*>(static_cast<uintptr_t>(n)); }
 uint64_t as_number(PyObject* o) noexcept { return reinterpret_cast<uintptr_t>(o); }
 
+const FunctionSpec* spec_of(PyObject* fn) noexcept {
+    return is_native_function(fn) ? reinterpret_cast<NativeFunction*>(fn)->spec : nullptr;
+}
+
+// `d[f.key]` for an exact dict of exact str keys, read as the comparer reads fields
+// (dict_field: the entry where it was found last, then a lookup), without user code:
+// borrowed, or null when it is missing.
+PyObject* str_item(PyObject* d, Field& f) noexcept {
+    PyObject* v = dict_field(d, f);
+    if (!v) PyErr_Clear();  // the KeyError of a missing entry: the image ends there
+    return v;
+}
+
+// The keys a Variant value is read by, and the last entries where a case was found
+// (hints only).
+Field tag_field{nullptr, nullptr, nullptr, 0, Leaf::None};
+Field payload_field{nullptr, nullptr, nullptr, 0, Leaf::None};
+Py_ssize_t case_slot = 0;
+
 // The steps of a value under one of our comparers. Nothing here runs user code: only
 // exact dicts of exact str keys are read, by exact str keys (the field names interned
 // when the comparer was built, the case names read from the value). Where the
@@ -86,16 +104,19 @@ uint64_t as_number(PyObject* o) noexcept { return reinterpret_cast<uintptr_t>(o)
 // comparer, a missing entry, a full image), the image ends there, incomplete.
 class ImageWriter {
 public:
-    // Writes the steps of `v` under `fn`; false where the image ends.
-    bool value(PyObject* fn, PyObject* v) noexcept {
-        while (has_spec(fn, compare_recursive_spec)) {
+    // Writes the steps of `v` under `fn`, whose leaf (if it is one) is `leaf`; false
+    // where the image ends.
+    bool value(PyObject* fn, PyObject* v, Leaf leaf) noexcept {
+        if (leaf != Leaf::None) return add_value(leaf, v);
+        const FunctionSpec* spec = spec_of(fn);
+        while (spec == &compare_recursive_spec.function) {
             PyObject* target = peek_forward_target(fn);
             if (!target || !add(kForwardStep, fn, as_number(target))) return false;
             fn = target;
+            spec = spec_of(fn);
         }
-        if (const StepKind kind = value_kind(leaf_of(fn, 3)); kind != kNodeStep) return add(kind, v);
-        const bool is_struct = has_spec(fn, compare_struct_spec);
-        if (!is_struct && !has_spec(fn, compare_variant_spec)) return false;
+        const bool is_struct = spec == &compare_struct_spec.function;
+        if (!is_struct && spec != &compare_variant_spec.function) return add_value(leaf_of(fn, 3), v);
         if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
         const uint64_t version = compat::dict_version(v);
         if (!version || !add(kNodeStep, v, version)) return false;
@@ -104,30 +125,42 @@ public:
 
     // The image written, or null (nothing that decides, or no memory: the comparer serves).
     KeyImage* finish(bool complete) const noexcept {
-        bool decides = complete;
-        for (unsigned i = 0; i < steps_; ++i) decides |= kinds_[i] >= kTagStep;
-        if (!decides) return nullptr;
+        if (!complete && !decides_) return nullptr;
         const size_t offset = words_offset(steps_);
         auto* image = static_cast<KeyImage*>(PyMem_Malloc(offset + sizeof(Word) * words_));
         if (!image) return nullptr;
         image->steps = static_cast<uint8_t>(steps_);
         image->complete = complete;
-        std::memcpy(image->kinds, kinds_, steps_);
-        std::memcpy(reinterpret_cast<char*>(image) + offset, word_, sizeof(Word) * words_);
+        for (unsigned i = 0; i < steps_; ++i) image->kinds[i] = kinds_[i];
+        Word* words = reinterpret_cast<Word*>(reinterpret_cast<char*>(image) + offset);
+        for (unsigned i = 0; i < words_; ++i) words[i] = word_[i];
         return image;
     }
 
 private:
-    bool add(uint8_t kind, PyObject* object) noexcept {
+    // A step of `kind` with its words; false when the image is full.
+    bool add(StepKind kind, PyObject* object) noexcept {
         if (steps_ == kMaxSteps) return false;
+        decides_ |= kind >= kTagStep;
         kinds_[steps_++] = kind;
         word_[words_++].object = object;
         return true;
     }
-    bool add(uint8_t kind, PyObject* object, uint64_t number) noexcept {
+    bool add(StepKind kind, PyObject* object, uint64_t number) noexcept {
         if (!add(kind, object)) return false;
         word_[words_++].number = number;
         return true;
+    }
+    bool add(StepKind kind, PyObject* first, PyObject* second, uint64_t number) noexcept {
+        if (!add(kind, first)) return false;
+        word_[words_++].object = second;
+        word_[words_++].number = number;
+        return true;
+    }
+    // A scalar under `leaf`; false for a leaf that is no order.
+    bool add_value(Leaf leaf, PyObject* v) noexcept {
+        const StepKind kind = value_kind(leaf);
+        return kind != kNodeStep && add(kind, v);
     }
 
     // The fields in the comparer's order.
@@ -135,30 +168,33 @@ private:
         FieldTable* table = frozen_fields(fn);
         if (!table) return false;
         for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
-            const Field& f = table->fields[i];
-            PyObject* v = f.key ? PyDict_GetItemWithError(d, f.key) : nullptr;
-            if (!v || !value(f.fn, v)) return false;
+            Field& f = table->fields[i];
+            PyObject* v = f.key ? str_item(d, f) : nullptr;
+            if (!v || !value(f.fn, v, f.leaf)) return false;
         }
         return true;
     }
 
-    // The case name, the case table (read once the names are equal), then the payload
-    // under that case's comparer.
+    // The case name with the case table, then the payload under that case's comparer.
     bool variant_case(PyObject* fn, PyObject* d) noexcept {
         PyObject* cases = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCases];
         if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return false;
-        PyObject* tag = PyDict_GetItemWithError(d, str<"type">());
-        if (!tag || !PyUnicode_CheckExact(tag) || !add(kTagStep, tag)) return false;
+        tag_field.name = tag_field.key = str<"type">();  // interned, alive for the process
+        PyObject* tag = str_item(d, tag_field);
         const uint64_t version = compat::dict_version(cases);
-        if (!version || !add(kCasesStep, cases, version)) return false;
-        PyObject* case_fn = PyDict_GetItemWithError(cases, tag);
-        PyObject* payload = PyDict_GetItemWithError(d, str<"value">());
-        return case_fn && payload && value(case_fn, payload);
+        if (!tag || !PyUnicode_CheckExact(tag) || !version || !add(kTagStep, tag, cases, version)) return false;
+        Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
+        PyObject* case_fn = str_item(cases, case_field);
+        case_slot = case_field.slot;
+        payload_field.name = payload_field.key = str<"value">();
+        PyObject* payload = case_fn ? str_item(d, payload_field) : nullptr;
+        return payload && value(case_fn, payload, Leaf::None);
     }
 
-    Word word_[2 * kMaxSteps];
+    Word word_[3 * kMaxSteps];
     uint8_t kinds_[kMaxSteps];
     unsigned steps_ = 0, words_ = 0;
+    bool decides_ = false;
 };
 
 }  // namespace
@@ -180,9 +216,20 @@ void update_image(KeyObject* key) noexcept {
         return;
     }
     ImageWriter writer;
-    const bool complete = writer.value(key->compare, key->value);
+    const bool complete = writer.value(key->compare, key->value, Leaf::None);
     if (KeyImage* image = writer.finish(complete)) key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
 }
+
+namespace {
+
+// Whether the dicts of two node steps are unchanged since their images were made. Each
+// is a key's value, or was read from a node checked before (which still holds it), so
+// it is alive; its entries are unchanged while its version tag is.
+inline bool node_unchanged(const Word* x, const Word* y) noexcept {
+    return compat::dict_version(x[0].object) == x[1].number && compat::dict_version(y[0].object) == y[1].number;
+}
+
+}  // namespace
 
 int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     const KeyImage* ia = image_of(a);
@@ -198,23 +245,21 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     const Word* y = words_of(ib);
     const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
     RecursionChecks checks(static_cast<int>(n));
-    for (unsigned i = 0; i < n; ++i) {
+    unsigned i = 0;
+    if (n && ka[0] == kNodeStep && kb[0] == kNodeStep) {
+        // The root, the key's own value: taken before the loop, as nearly every image
+        // starts with it.
+        if (!node_unchanged(x, y)) return 0;
+        if (!checks.enter(kWhere)) return -1;
+        x += 2, y += 2, i = 1;
+    }
+    for (; i < n; ++i) {
         const uint8_t kind = ka[i];
         if (kind != kb[i]) return 0;
         switch (kind) {
             case kNodeStep:
-                // The dict is the key's value or was read from a node checked before
-                // (which still holds it): alive, and unchanged while its version is.
-                if (compat::dict_version(x[0].object) != x[1].number || compat::dict_version(y[0].object) != y[1].number)
-                    return 0;
+                if (!node_unchanged(x, y)) return 0;
                 if (!checks.enter(kWhere)) return -1;  // the Struct or Variant comparer's own
-                x += 2, y += 2;
-                continue;
-            case kCasesStep:
-                // The table is reachable from Python (the collector's referents).
-                if (x[0].object != y[0].object || x[1].number != y[1].number ||
-                    compat::dict_version(x[0].object) != x[1].number)
-                    return 0;
                 x += 2, y += 2;
                 continue;
             case kForwardStep:
@@ -225,7 +270,15 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                 if (!checks.enter(kForwardWhere)) return -1;
                 x += 2, y += 2;
                 continue;
-            case kTagStep: *sign = compare_strs(x[0].object, y[0].object); break;
+            case kTagStep:
+                if ((*sign = compare_strs(x[0].object, y[0].object))) return 1;
+                // Equal names: the comparer reads the case table, reachable from Python
+                // (the collector's referents); it must be the one the images read.
+                if (x[1].object != y[1].object || x[2].number != y[2].number ||
+                    compat::dict_version(x[1].object) != x[2].number)
+                    return 0;
+                x += 3, y += 3;
+                continue;
             case kZeroStep: *sign = 0; break;
             case kIntStep:
                 if (!inline_order(Leaf::OrderInt, x[0].object, y[0].object, sign)) return 0;
