@@ -253,9 +253,10 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
         if (!checks.enter(kWhere)) return -1;
         x += 2, y += 2, i = 1;
     }
-    for (; i < n; ++i) {
-        const uint8_t kind = ka[i];
-        if (kind != kb[i]) return 0;
+    for (const uint8_t *k = ka + i, *end = ka + n, *other = kb + i; k != end; ++k, ++other) {
+        const uint8_t kind = *k;
+        if (kind != *other) return 0;
+        int order;
         switch (kind) {
             case kNodeStep:
                 if (!node_unchanged(x, y)) return 0;
@@ -271,7 +272,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                 x += 2, y += 2;
                 continue;
             case kTagStep:
-                if ((*sign = compare_strs(x[0].object, y[0].object))) return 1;
+                if ((order = compare_strs(x[0].object, y[0].object))) break;
                 // Equal names: the comparer reads the case table, reachable from Python
                 // (the collector's referents); it must be the one the images read.
                 if (x[1].object != y[1].object || x[2].number != y[2].number ||
@@ -279,17 +280,20 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                     return 0;
                 x += 3, y += 3;
                 continue;
-            case kZeroStep: *sign = 0; break;
+            case kZeroStep: order = 0; break;
             case kIntStep:
-                if (!inline_order(Leaf::OrderInt, x[0].object, y[0].object, sign)) return 0;
+                if (!inline_order(Leaf::OrderInt, x[0].object, y[0].object, &order)) return 0;
                 break;
             case kDoubleStep:
-                if (!inline_order(Leaf::OrderDouble, x[0].object, y[0].object, sign)) return 0;
+                if (!inline_order(Leaf::OrderDouble, x[0].object, y[0].object, &order)) return 0;
                 break;
             default:
-                if (!inline_order(Leaf::OrderString, x[0].object, y[0].object, sign)) return 0;
+                if (!inline_order(Leaf::OrderString, x[0].object, y[0].object, &order)) return 0;
         }
-        if (*sign) return 1;
+        if (order) {
+            *sign = order;
+            return 1;
+        }
         x += 1, y += 1;
     }
     if (!ia->complete || !ib->complete || ia->steps != ib->steps) return 0;
