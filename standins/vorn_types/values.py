@@ -245,9 +245,19 @@ class VornDict:
         return self._values[i] if i >= 0 else default
 
     def __eq__(self, other: object) -> bool:
+        # As dict compares: an entry's values are equal when they are the same object
+        # (a NaN is equal to itself there), and otherwise by ==.
         if isinstance(other, VornDict):
-            return len(self) == len(other) and all(
-                k in other and other[k] == v for k, v in self.items())
+            if len(self) != len(other):
+                return False
+            for k, v in self.items():
+                i = other._find(k)
+                if i < 0:
+                    return False
+                w = other._values[i]
+                if w is not v and not w == v:
+                    return False
+            return True
         return NotImplemented
 
     __hash__ = None
