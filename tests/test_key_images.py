@@ -216,3 +216,124 @@ def test_nested_keys_raise_recursion_error_where_the_comparer_does():
         assert False in seen
         assert (RecursionError, "maximum recursion depth exceeded while comparing values") in seen
         assert (RecursionError, "maximum recursion depth exceeded in a recursive type") in seen
+
+
+class Trap:
+    """Garbage whose finaliser rebinds a key: it runs at whatever allocation next
+    starts the collector."""
+
+    def __init__(self, action):
+        self.action, self.cycle = action, self
+
+    def __del__(self):
+        self.action()
+
+
+@pytest.mark.parametrize("t, made, other, later", [
+    (T.struct(a=I, b=I), {"a": 1}, {"a": 5, "b": 0}, {"a": 9, "b": 0}),                  # a missing field
+    (PLACE, {"type": "home"}, {"type": "at", "value": 0}, {"type": "at", "value": -1}),  # no payload
+    (PLACE, {"type": "gone", "value": 1}, {"type": "at", "value": 0}, {"type": "at", "value": -1}),
+], ids=["missing field", "missing payload", "unknown case"])
+def test_a_key_orders_by_the_value_it_holds_when_the_collector_rebinds_it(t, made, other, later):
+    # Making an image allocates nothing, so no finaliser can rebind the key half way
+    # and leave it with the image of a value it no longer holds.
+    Key = cy_make_vorn_key(t)
+    k, o = Key(dict(other)), Key(other)
+    gc.collect()
+    saved = gc.get_threshold()
+    gc.disable()
+    try:
+        gc.set_threshold(1)  # (its argument tuple is freed before the draining)
+        Trap(lambda: Key.__init__(k, later))  # garbage from here on
+        drained = [(i,) for i in range(5000)]  # the next 1-tuple is a tracked allocation
+        gc.enable()
+        Key.__init__(k, made)
+        gc.disable()
+        assert outcome(lambda a, b: (a > b) - (a < b), k, o) == outcome(cy_compare_for(t), k.value, o.value)
+    finally:
+        gc.set_threshold(*saved)
+        gc.enable()
+    del drained
+
+
+def test_a_forwarder_target_freed_and_replaced_at_its_address_is_told_apart():
+    key = cy_make_vorn_key(T.recursive("L", T.struct(head=I, next=T.variant(end=T.null(), more=T.rec_ref("L")))))
+    compare = _comparer_of(key)
+    forwarder = _find(compare, lambda o: getattr(o, "__qualname__", "").endswith("compare_recursive"))
+    cell = next(r for r in gc.get_referents(forwarder) if type(r) is list)
+    target = cell[0]
+    try:
+        cell[0] = cy_compare_for(T.struct(head=I, next=T.null()))
+        address = id(cell[0])
+        x, y = ({"head": 1, "next": {"type": "more", "value": {"head": h, "next": None}}} for h in (1, 2))
+        kx, ky = key(x), key(y)
+        assert kx < ky
+        cell[0] = None
+        for _ in range(1000):  # a function that finds every inner head equal, at the same address
+            cell[0] = cy_compare_for(T.null())
+            if id(cell[0]) == address:
+                break
+        else:
+            pytest.skip("no function was made at the freed address")
+        assert compare(x, y) == 0
+        assert not kx < ky and not ky < kx
+    finally:
+        cell[0] = target
+
+
+def test_a_key_made_with_a_half_built_array_comparer_raises_as_it_does(monkeypatch):
+    from vorn.utils import _sortkit as sk
+    last = T.integer()
+    original = sk.is_never_type
+    seen = []
+
+    def spy(t):
+        if t is last and not seen:
+            for o in gc.get_objects():
+                if type(o) is type(sk.cy_compare_int) and o.__qualname__ == "cy_compare_for.<locals>.compare_array":
+                    a, b = sk.CyVornKey([1], o), sk.CyVornKey([2], o)  # no exception left set
+                    seen.append((outcome(lambda p, q: (p > q) - (p < q), a, b), outcome(o, [1], [2])))
+        return original(t)
+    monkeypatch.setattr(sk, "is_never_type", spy)
+    cy_compare_for(T.array(last))
+    assert seen and seen[0][0] == seen[0][1] == RuntimeError
+
+
+def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack():
+    # Each level goes deeper into the C stack (next(map(...)) recurses natively): near
+    # its end the comparer's own checks raise, and the image must not answer instead.
+    import threading
+    key = cy_make_vorn_key(INT_LIST)
+    x, y = linked([0] * 7 + [1]), linked([0] * 7 + [2])
+    kx, ky = key(x), key(y)
+    stale_value = linked([0] * 7 + [1])
+    stale = key(stale_value)
+    stale_value["zz"] = 0  # changed and changed back: its image is out of date, so the
+    del stale_value["zz"]  # comparer orders it, on the same path
+    results = []
+
+    def level(n):
+        pair = (_recursion_outcome(kx, ky), _recursion_outcome(stale, ky))
+        results.append(pair)
+        if not (isinstance(pair[0], str) and isinstance(pair[1], str)) and n < 10**6:
+            next(map(level, [n + 1]))
+
+    saved_limit, saved_size = sys.getrecursionlimit(), threading.stack_size()
+    sys.setrecursionlimit(10**7)
+    threading.stack_size(4 * 1024 * 1024)
+    try:
+        thread = threading.Thread(target=level, args=(0,))
+        thread.start()
+        thread.join()
+    finally:
+        threading.stack_size(saved_size)
+        sys.setrecursionlimit(saved_limit)
+    assert results and isinstance(results[-1][0], str)
+    assert [r for r in results if r[0] != r[1]] == []
+
+
+def _recursion_outcome(a, b):
+    try:
+        return a < b
+    except RecursionError as e:
+        return str(e)

@@ -193,6 +193,8 @@ Ref make_function(const FunctionSpec& spec, std::initializer_list<PyObject*> sta
     f->module = module.release();
     f->doc = doc.release();
     f->dict = nullptr;
+    static uint64_t made = 0;  // counted under the interpreter lock
+    f->serial = ++made;
     int i = 0;
     assert(state.size() <= kMaxState);
     for (PyObject* s : state) f->state[i++] = Py_XNewRef(s);

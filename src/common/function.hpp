@@ -63,6 +63,8 @@ struct NativeFunction {
     PyObject* doc;        // __doc__
     PyObject* dict;       // __dict__, made on first use
     PyObject* state[kMaxState];  // closure state, owned; null when unused
+    uint64_t serial;      // this module's count of functions made when it was made: tells
+                          // it from a later function at the same address
 };
 
 extern PyTypeObject NativeFunctionType;

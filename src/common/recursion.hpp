@@ -44,6 +44,19 @@ inline bool stack_nearly_exhausted() noexcept {
     return here < stack_detail::refresh_last_stack();
 }
 
+// True when more than `bytes` of the calling thread's C stack are left above the
+// safety margin (always, where the stack's bounds are unknown). Call with the
+// interpreter lock held.
+inline bool stack_has_room(std::uintptr_t bytes) noexcept {
+    char probe;
+    const auto here = reinterpret_cast<std::uintptr_t>(&probe);
+    stack_detail::LastStack& s = stack_detail::last_stack;
+    const std::uintptr_t floor = here >= s.low.load(std::memory_order_acquire) && here < s.top
+                                     ? s.floor
+                                     : stack_detail::refresh_last_stack();
+    return here > floor && here - floor > bytes;
+}
+
 // Entered at every level of a native walk over nested values: the interpreter's
 // recursion check (RecursionError past the recursion limit), plus a check of the
 // real C stack, so that even a raised recursion limit cannot overflow it.
@@ -70,7 +83,8 @@ private:
 // making them: entered one by one where those calls would enter theirs, so that
 // RecursionError comes where it would, and all left together when the walk ends.
 // When the thread has room for more checks than the walk can enter, none can fail
-// and none is made. The walk stays in one frame: the C stack is probed once.
+// and none is made. The C stack is the caller's to check: the calls stood in for
+// would each probe it deeper (stack_has_room).
 class RecursionChecks {
 public:
     // `most`: the most checks the walk may enter.
@@ -82,13 +96,6 @@ public:
     RecursionChecks& operator=(const RecursionChecks&) = delete;
     // Enters one more check; false with RecursionError set.
     bool enter(const char* where) noexcept {
-        if (!probed_) {
-            probed_ = true;
-            if (stack_nearly_exhausted()) [[unlikely]] {
-                raise_stack_exhausted(where);
-                return false;
-            }
-        }
         if (all_pass_) return true;
         if (Py_EnterRecursiveCall(where)) return false;
         ++entered_;
@@ -97,7 +104,6 @@ public:
 
 private:
     bool all_pass_;
-    bool probed_ = false;
     int entered_ = 0;
 };
 

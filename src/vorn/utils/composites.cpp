@@ -166,15 +166,11 @@ FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept {
     return reinterpret_cast<FieldTable*>(holder.get());
 }
 
-PyObject* look_up_field(PyObject* d, Field& field) noexcept {
+PyObject* find_field(PyObject* d, Field& field) noexcept {
     PyObject *key, *value;
     PyObject* found = PyDict_GetItemWithError(d, field.name);
-    if (!found) {
-        if (!PyErr_Occurred()) compat::set_key_error(field.name);
-        return nullptr;
-    }
     // Remember where it is, for the next dict of the same shape.
-    if (field.key) {
+    if (found && field.key) {
         for (Py_ssize_t i = 0; i < 16 && compat::dict_str_entry(d, i, &key, &value); ++i) {
             if (key == field.key && value == found) {
                 field.slot = i;
@@ -182,6 +178,12 @@ PyObject* look_up_field(PyObject* d, Field& field) noexcept {
             }
         }
     }
+    return found;
+}
+
+PyObject* look_up_field(PyObject* d, Field& field) noexcept {
+    PyObject* found = find_field(d, field);
+    if (!found && !PyErr_Occurred()) compat::set_key_error(field.name);
     return found;
 }
 

@@ -66,7 +66,10 @@ FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept;
 FieldTable* frozen_fields(PyObject* fn) noexcept;
 
 // `d[field.name]` for an exact dict `d` by a lookup, remembering where the name was
-// found. Borrowed, or null with KeyError set.
+// found. Borrowed, or null: find_field sets no exception for a missing name (an
+// exact str name in a dict of exact str keys is looked up without any), look_up_field
+// sets KeyError.
+PyObject* find_field(PyObject* d, Field& field) noexcept;
 PyObject* look_up_field(PyObject* d, Field& field) noexcept;
 
 // Whether looking `field` up in the exact dict `d` may run user code: the __hash__ or
@@ -76,17 +79,23 @@ inline bool field_lookup_runs_code(PyObject* d, const Field& field) noexcept {
     return !field.key || !compat::dict_has_only_str_keys(d);
 }
 
-// `d[field.name]` for an exact dict `d`, trying the entry where the name was found
-// last: borrowed, or null with KeyError set. The entry holding this very key object
-// (or an equal exact str, compared without user code) and a value maps the name to
-// that value, as a dict holds each key once; anything else is looked up as `d[name]`
-// is, with whatever __eq__ calls of keys that lookup makes.
-inline PyObject* dict_field(PyObject* d, Field& field) noexcept {
+// The value in the entry of the exact dict `d` where the name was found last, when
+// that entry holds this very key object (or an equal exact str, compared without user
+// code) and a value: as a dict holds each key once, that is `d[field.name]`.
+// Borrowed, or null (no exception) when the hint does not hold.
+inline PyObject* hinted_field(PyObject* d, const Field& field) noexcept {
     PyObject *key, *value;
     if (field.key && compat::dict_str_entry(d, field.slot, &key, &value) && value &&
         (key == field.key || (PyUnicode_CheckExact(key) && compare_strs(key, field.key) == 0)))
         return value;
-    return look_up_field(d, field);
+    return nullptr;
+}
+// `d[field.name]` for an exact dict `d`: the hinted entry, else a lookup as `d[name]`
+// makes it, with whatever __eq__ calls of keys that lookup makes. Borrowed, or null
+// with KeyError set.
+inline PyObject* dict_field(PyObject* d, Field& field) noexcept {
+    PyObject* value = hinted_field(d, field);
+    return value ? value : look_up_field(d, field);
 }
 
 // Field `f` of x and y, read in place from exact dicts (`dicts`) or by subscription.

@@ -21,7 +21,8 @@ namespace {
 enum StepKind : uint8_t {
     kNodeStep,     // a Struct or Variant value entered: its dict, and the dict's version
                    // tag when read (the entries are unchanged while it is)
-    kForwardStep,  // a recursive forwarder passed, and the target it held
+    kForwardStep,  // a recursive forwarder passed, the target it held, and the target's
+                   // serial (an address alone may be a later function's)
     kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
                    // case table, read once the names are equal, with its version tag
     // A scalar under one of the scalar orders (Leaf), one kind per order so that a
@@ -61,6 +62,10 @@ namespace {
 // value costs its key no more than a few hundred bytes.
 constexpr unsigned kMaxSteps = 40;
 
+// A generous bound on the C stack that one call of a comparer stood in for by a step
+// takes (a sanitizer build's frames included).
+constexpr std::uintptr_t kStackPerStep = 4096;
+
 constexpr const char* kWhere = " while comparing values";
 constexpr const char* kForwardWhere = " in a recursive type";
 
@@ -75,20 +80,17 @@ bool has_spec(PyObject* fn, const NativeSpec& spec) noexcept {
     return is_native_function(fn) && reinterpret_cast<NativeFunction*>(fn)->spec == &spec.function;
 }
 
-PyObject* as_object(uint64_t n) noexcept { return reinterpret_cast<PyObject*>(static_cast<uintptr_t>(n)); }
-uint64_t as_number(PyObject* o) noexcept { return reinterpret_cast<uintptr_t>(o); }
-
 const FunctionSpec* spec_of(PyObject* fn) noexcept {
     return is_native_function(fn) ? reinterpret_cast<NativeFunction*>(fn)->spec : nullptr;
 }
 
 // `d[f.key]` for an exact dict of exact str keys, read as the comparer reads fields
-// (dict_field: the entry where it was found last, then a lookup), without user code:
-// borrowed, or null when it is missing.
+// (the entry where it was found last, then a lookup): borrowed, or null when it is
+// missing. Nothing is allocated and no exception is set, so nothing can run here,
+// not even the collector.
 PyObject* str_item(PyObject* d, Field& f) noexcept {
-    PyObject* v = dict_field(d, f);
-    if (!v) PyErr_Clear();  // the KeyError of a missing entry: the image ends there
-    return v;
+    PyObject* v = hinted_field(d, f);
+    return v ? v : find_field(d, f);
 }
 
 // The keys a Variant value is read by, and the last entries where a case was found
@@ -111,7 +113,9 @@ public:
         const FunctionSpec* spec = spec_of(fn);
         while (spec == &compare_recursive_spec.function) {
             PyObject* target = peek_forward_target(fn);
-            if (!target || !add(kForwardStep, fn, as_number(target))) return false;
+            if (!target || !is_native_function(target)) return false;
+            const uint64_t serial = reinterpret_cast<NativeFunction*>(target)->serial;
+            if (!add(kForwardStep, fn, target, serial)) return false;
             fn = target;
             spec = spec_of(fn);
         }
@@ -209,12 +213,16 @@ void drop_image(KeyObject* key) noexcept {
 void update_image(KeyObject* key) noexcept {
     drop_image(key);
     if (has_spec(key->compare, compare_array_spec)) {
-        // An Array of a scalar order: its lists are walked in place (compare_lists).
-        PyObject* elem = component(reinterpret_cast<NativeFunction*>(key->compare));
+        // An Array of a scalar order: its lists are walked in place (compare_lists). The
+        // slot is read as it is: empty while the comparer is being built, when the
+        // comparer raises on its own.
+        PyObject* elem = reinterpret_cast<NativeFunction*>(key->compare)->state[slot::kComponent];
         const Leaf leaf = elem ? leaf_of(elem, 3) : Leaf::None;
         if (leaf != Leaf::None && PyList_Check(key->value)) key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
         return;
     }
+    // The writer runs no code (it allocates nothing until the image itself, which is
+    // no object), so the key's fields stay the ones it read.
     ImageWriter writer;
     const bool complete = writer.value(key->compare, key->value, Leaf::None);
     if (KeyImage* image = writer.finish(complete)) key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
@@ -227,6 +235,13 @@ namespace {
 // it is alive; its entries are unchanged while its version tag is.
 inline bool node_unchanged(const Word* x, const Word* y) noexcept {
     return compat::dict_version(x[0].object) == x[1].number && compat::dict_version(y[0].object) == y[1].number;
+}
+
+// Whether `forwarder` holds `target` now, the function of that serial. The cell holds
+// what it holds alive, so its serial can be read.
+inline bool same_target(PyObject* forwarder, PyObject* target, uint64_t serial) noexcept {
+    PyObject* now = peek_forward_target(forwarder);
+    return now == target && is_native_function(now) && reinterpret_cast<NativeFunction*>(now)->serial == serial;
 }
 
 }  // namespace
@@ -244,6 +259,9 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     const Word* x = words_of(ia);
     const Word* y = words_of(ib);
     const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
+    // The comparer's calls would probe the C stack at each level, deeper each time:
+    // near its end the comparer answers, with its own RecursionError where it comes.
+    if (!stack_has_room(kStackPerStep * n)) return 0;
     RecursionChecks checks(static_cast<int>(n));
     unsigned i = 0;
     if (n && ka[0] == kNodeStep && kb[0] == kNodeStep) {
@@ -264,12 +282,14 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                 x += 2, y += 2;
                 continue;
             case kForwardStep:
-                // So is the forwarder's cell: the target it holds now is the one read.
-                if (x[0].object != y[0].object || x[1].number != y[1].number ||
-                    peek_forward_target(x[0].object) != as_object(x[1].number))
+                // The forwarder's cell is reachable from Python (the collector's
+                // referents): the target it holds now must be the one read, the same
+                // function and not a later one at its address.
+                if (x[0].object != y[0].object || x[1].object != y[1].object || x[2].number != y[2].number ||
+                    !same_target(x[0].object, x[1].object, x[2].number))
                     return 0;
                 if (!checks.enter(kForwardWhere)) return -1;
-                x += 2, y += 2;
+                x += 3, y += 3;
                 continue;
             case kTagStep:
                 if ((order = compare_strs(x[0].object, y[0].object))) break;
