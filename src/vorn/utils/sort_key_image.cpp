@@ -14,7 +14,7 @@ namespace vorn::sortkit {
 
 // An image is the walk the comparer would make over one value, written down when the
 // key is made: a run of steps in the order the comparer takes them, each the native
-// reading of one thing it reads, in one or two words. Two images are compared step
+// reading of one thing it reads, in one to three words. Two images are compared step
 // by step, as the comparer compares the two values, until a step decides.
 namespace {
 
