@@ -192,6 +192,24 @@ def test_values_that_do_not_fit_their_type(t, value, error, message):
     assert message in str(e.value)
 
 
+class Hostile:
+    """Every attribute lookup raises an error other than AttributeError."""
+
+    def __getattr__(self, name):
+        raise ValueError(f"hostile {name}")
+
+
+@pytest.mark.parametrize("t, looked_up", [
+    (T.vector(T.float_()), "tolist"),
+    (T.matrix(T.float_()), "shape"),
+    (T.dict_(T.string(), T.integer()), "items"),
+])
+def test_attribute_errors_of_values_pass_through_as_hasattr_passes_them(t, looked_up):
+    # hasattr() hides only AttributeError: the value's own error is what the caller sees.
+    with pytest.raises(ValueError, match=f"hostile {looked_up}"):
+        bridge.CValue(t, Hostile())
+
+
 def test_deep_values_raise_recursion_error():
     deep = []
     for _ in range(100_000):

@@ -53,6 +53,19 @@ PyObject* str() noexcept {
     return s;
 }
 
+// hasattr(o, name) as Python answers it: 1 or 0, or -1 with the exception set when the
+// lookup raised anything but AttributeError (which hasattr() passes on, not hides).
+inline int has_attr(PyObject* o, PyObject* name) noexcept {
+    PyObject* v = PyObject_GetAttr(o, name);
+    if (v) {
+        Py_DECREF(v);
+        return 1;
+    }
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+    PyErr_Clear();
+    return 0;
+}
+
 // Entered at every level of a walk over nested data: RecursionError past the
 // interpreter's recursion limit or when the C stack runs low.
 class RecursionGuard {

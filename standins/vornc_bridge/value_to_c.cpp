@@ -220,8 +220,9 @@ private:
     // Numbers held by numpy come back as Python objects through tolist().
     static Ref as_python_list(PyObject* data) noexcept {
         if (PyList_Check(data) || PyTuple_Check(data)) return Ref::borrow(data);
-        if (PyObject_HasAttr(data, str<"tolist">()))
-            return Ref::steal(PyObject_CallMethodNoArgs(data, str<"tolist">()));
+        const int has = has_attr(data, str<"tolist">());
+        if (has < 0) return Ref();
+        if (has) return Ref::steal(PyObject_CallMethodNoArgs(data, str<"tolist">()));
         return Ref::borrow(data);
     }
 
@@ -230,10 +231,11 @@ private:
         if (is_instance(v, py.vector)) {
             data = Ref::steal(PyObject_GetAttr(v, str<"_data">()));
             if (!data) return nullptr;
-        } else if (PyList_Check(v) || PyTuple_Check(v) || PyObject_HasAttr(v, str<"tolist">())) {
-            data = Ref::borrow(v);
         } else {
-            return type_error("a VornVector", VORN_VECTOR, v);
+            const int listlike = PyList_Check(v) || PyTuple_Check(v) ? 1 : has_attr(v, str<"tolist">());
+            if (listlike < 0) return nullptr;
+            if (!listlike) return type_error("a VornVector", VORN_VECTOR, v);
+            data = Ref::borrow(v);
         }
         Ref items = as_python_list(data.get());
         if (!items) return nullptr;
@@ -254,6 +256,13 @@ private:
         return true;
     }
 
+    // Whether `v` has both `shape` and `ravel` (a numpy array): 1 or 0, or -1 with an
+    // exception set.
+    static int array_like(PyObject* v) noexcept {
+        const int has_shape = has_attr(v, str<"shape">());
+        return has_shape <= 0 ? has_shape : has_attr(v, str<"ravel">());
+    }
+
     // A VornMatrix, a 2-D numpy array, or a list of equally long rows.
     VornValue* matrix(PyObject* v, const VornType* t, const VornScope* env) noexcept {
         RecursionGuard guard(" while converting a Vorn value");
@@ -267,7 +276,8 @@ private:
             Ref raveled = Ref::steal(PyObject_CallMethodNoArgs(data.get(), str<"ravel">()));
             if (!raveled) return nullptr;
             flat = as_python_list(raveled.get());
-        } else if (PyObject_HasAttr(v, str<"shape">()) && PyObject_HasAttr(v, str<"ravel">())) {
+        } else if (int array = array_like(v)) {
+            if (array < 0) return nullptr;
             Ref shape = Ref::steal(PyObject_GetAttr(v, str<"shape">()));
             if (!shape) return nullptr;
             if (!PyTuple_Check(shape.get()) || PyTuple_GET_SIZE(shape.get()) != 2) {
@@ -367,7 +377,9 @@ private:
                 ++expected;
             }
         } else {
-            if (!PyObject_HasAttr(v, str<"items">()) || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
+            const int has_items = has_attr(v, str<"items">());
+            if (has_items < 0) return nullptr;
+            if (!has_items || is_textlike(v)) return type_error("a dict or VornDict", VORN_DICT, v);
             Ref items = Ref::steal(PyObject_CallMethodNoArgs(v, str<"items">()));
             if (!items) return nullptr;
             Ref seq = Ref::steal(PySequence_Fast(items.get(), "items() must return an iterable"));
