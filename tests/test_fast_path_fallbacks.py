@@ -10,6 +10,7 @@ import random
 
 import pytest
 
+from outcomes import key_order, outcome
 from vorn.types import types as T
 from vorn.utils._sortkit import cy_compare_for, cy_equal_for, cy_is_for, cy_make_vorn_key
 
@@ -410,20 +411,6 @@ def test_sets_of_ints_order_as_their_sorted_lists(size):
         assert compare(y, x) == -expected
 
 
-def _outcome(fn, x, y):
-    try:
-        return fn(x, y)
-    except Exception as e:  # noqa: BLE001 - the exception's type is the outcome
-        return type(e)
-
-
-def _key_order(key):
-    def order(x, y):
-        kx, ky = key(x), key(y)
-        return -1 if kx < ky else 1 if kx > ky else 0
-    return order
-
-
 @pytest.mark.parametrize("t, items", [
     (I, [0, 1, -1, 2**62, -2**63, 2**63, 2**70, Sub(1), True]),
     (F, [0.0, -0.0, 1.5, math.nan, math.inf, -math.inf, 1]),
@@ -436,14 +423,14 @@ def test_array_keys_order_as_the_comparer_does(t, items):
     rng = random.Random(4)
     Meddling.action = staticmethod(lambda: None)
     compare = cy_compare_for(T.array(t))
-    by_key = _key_order(cy_make_vorn_key(T.array(t)))
+    by_key = key_order(cy_make_vorn_key(T.array(t)))
     lists = [[rng.choice(items[:3]) for _ in range(rng.randint(0, 4))] for _ in range(40)]
     lists += [[rng.choice(items) for _ in range(rng.randint(0, 3))] for _ in range(60)]
     lists += [PlainArray(lists[5]), [None]]
     for x in lists:
-        assert _outcome(by_key, x, x) == _outcome(compare, x, x)
+        assert outcome(by_key, x, x) == outcome(compare, x, x)
         for y in rng.sample(lists, 20):
-            assert _outcome(by_key, x, y) == _outcome(compare, x, y), (x, y)
+            assert outcome(by_key, x, y) == outcome(compare, x, y), (x, y)
 
 
 class ShortArray(list):
