@@ -76,10 +76,6 @@ const Word* words_of(const KeyImage* image) noexcept {
     return reinterpret_cast<const Word*>(reinterpret_cast<const char*>(image) + words_offset(image->steps));
 }
 
-bool has_spec(PyObject* fn, const NativeSpec& spec) noexcept {
-    return is_native_function(fn) && reinterpret_cast<NativeFunction*>(fn)->spec == &spec.function;
-}
-
 const FunctionSpec* spec_of(PyObject* fn) noexcept {
     return is_native_function(fn) ? reinterpret_cast<NativeFunction*>(fn)->spec : nullptr;
 }
@@ -212,7 +208,7 @@ void drop_image(KeyObject* key) noexcept {
 
 void update_image(KeyObject* key) noexcept {
     drop_image(key);
-    if (has_spec(key->compare, compare_array_spec)) {
+    if (spec_of(key->compare) == &compare_array_spec.function) {
         // An Array of a scalar order: its lists are walked in place (compare_lists). The
         // slot is read as it is: empty while the comparer is being built, when the
         // comparer raises on its own.
