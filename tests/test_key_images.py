@@ -29,6 +29,10 @@ class Sub(int):
     pass
 
 
+class SubStr(str):
+    pass
+
+
 def linked(heads, end=NIL):
     cell = end
     for h in reversed(heads):
@@ -64,6 +68,16 @@ def tagged_arrays(rng):
             for _ in range(60)]
 
 
+def named_records(rng):
+    """Names that agree in their first characters, hold NULs, mix character widths,
+    or are no exact str; numbers at and past the ends of 64 bits."""
+    names = ["", "a", "a\0", "a\0b", "abcdefgh", "abcdefgh1", "abcdefgh2", "abcdefghij", "é", "éa",
+             "ĕ", "aĕ", "ĕĕĕĕa", "ĕĕĕĕb", "😀", "a😀", "😀😀a", "😀😀b", SubStr("a"), "a" * 40, "a" * 39 + "b"]
+    numbers = [0, 1, -1, 2**63 - 1, -(2**63), 2**63, True, Sub(1), 0.5]
+    return [{"name": rng.choice(names), "n": rng.choice(numbers if rng.random() < 0.3 else numbers[:5])}
+            for _ in range(90)]
+
+
 PLACE = T.variant(home=T.null(), at=I)
 
 
@@ -72,7 +86,8 @@ PLACE = T.variant(home=T.null(), at=I)
     (FLOAT_LIST, float_lists),
     (T.struct(who=PERSON, where=PLACE), people_in_places),
     (T.struct(tag=S, items=T.array(I)), tagged_arrays),  # the walk stops at the Array
-], ids=["int lists", "float lists", "nested records", "record with an array"])
+    (T.struct(name=S, n=I), named_records),
+], ids=["int lists", "float lists", "nested records", "record with an array", "strs and ints"])
 def test_nested_keys_order_as_the_comparer_does(t, make):
     rng = random.Random(3)
     compare = cy_compare_for(t)

@@ -25,21 +25,15 @@ enum StepKind : uint8_t {
                    // serial (an address alone may be a later function's)
     kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
                    // case table, read once the names are equal, with its version tag
-    // A scalar under one of the scalar orders (Leaf), one kind per order so that a
-    // step is told apart by one switch.
-    kZeroStep, kIntStep, kDoubleStep, kStringStep,
+    // A scalar under one of the scalar orders (Leaf), held as the key's own code for it
+    // would be (code_of), so that comparing two reads neither object: no word for
+    // the order that makes all values equal; the code for an Integer or a Float; for a
+    // String, the code of its first characters, one kind per character width, then
+    // the str itself for when those are equal.
+    kZeroStep, kNumberStep, kStr1Step, kStr2Step, kStr4Step,
 };
 
-// The step kind of a scalar under `leaf`, or kNodeStep (none) for a leaf that is no order.
-StepKind value_kind(Leaf leaf) noexcept {
-    switch (leaf) {
-        case Leaf::OrderZero: return kZeroStep;
-        case Leaf::OrderInt: return kIntStep;
-        case Leaf::OrderDouble: return kDoubleStep;
-        case Leaf::OrderString: return kStringStep;
-        default: return kNodeStep;
-    }
-}
+constexpr bool is_string_step(uint8_t kind) noexcept { return kind >= kStr1Step; }
 
 union Word {
     PyObject* object;  // borrowed: from the dict of the node it lies in, or from our functions
@@ -139,10 +133,19 @@ public:
 
 private:
     // A step of `kind` with its words; false when the image is full.
-    bool add(StepKind kind, PyObject* object) noexcept {
+    bool add(StepKind kind) noexcept {
         if (steps_ == kMaxSteps) return false;
         decides_ |= kind >= kTagStep;
         kinds_[steps_++] = kind;
+        return true;
+    }
+    bool add(StepKind kind, uint64_t number) noexcept {
+        if (!add(kind)) return false;
+        word_[words_++].number = number;
+        return true;
+    }
+    bool add(StepKind kind, PyObject* object) noexcept {
+        if (!add(kind)) return false;
         word_[words_++].object = object;
         return true;
     }
@@ -151,16 +154,30 @@ private:
         word_[words_++].number = number;
         return true;
     }
+    bool add(StepKind kind, uint64_t number, PyObject* object) noexcept {
+        if (!add(kind, number)) return false;
+        word_[words_++].object = object;
+        return true;
+    }
     bool add(StepKind kind, PyObject* first, PyObject* second, uint64_t number) noexcept {
         if (!add(kind, first)) return false;
         word_[words_++].object = second;
         word_[words_++].number = number;
         return true;
     }
-    // A scalar under `leaf`; false for a leaf that is no order.
+    // A scalar under `leaf`; false for a leaf that is no order, or a value that has no
+    // code (not an exact int within 64 bits, float or str: the comparer reads it).
     bool add_value(Leaf leaf, PyObject* v) noexcept {
-        const StepKind kind = value_kind(leaf);
-        return kind != kNodeStep && add(kind, v);
+        if (leaf == Leaf::OrderZero) return add(kZeroStep);
+        const KeyCode code = code_of(leaf, v);
+        switch (code.kind) {
+            case kInt64Code:
+            case kDoubleCode: return add(kNumberStep, code.bits);
+            case kStr1Code: return add(kStr1Step, code.bits, v);
+            case kStr2Code: return add(kStr2Step, code.bits, v);
+            case kStr4Code: return add(kStr4Step, code.bits, v);
+            default: return false;
+        }
     }
 
     // The fields in the comparer's order.
@@ -262,15 +279,26 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     unsigned i = 0;
     if (n && ka[0] == kNodeStep && kb[0] == kNodeStep) {
         // The root, the key's own value: taken before the loop, as nearly every image
-        // starts with it.
-        if (!node_unchanged(x, y)) return 0;
+        // starts with it. Its dict is read through the key, so that the dict's line
+        // is fetched alongside the image's rather than after it.
+        if (compat::dict_version(a->value) != x[1].number || compat::dict_version(b->value) != y[1].number)
+            return 0;
         if (!checks.enter(kWhere)) return -1;
         x += 2, y += 2, i = 1;
     }
     for (const uint8_t *k = ka + i, *end = ka + n, *other = kb + i; k != end; ++k, ++other) {
         const uint8_t kind = *k;
-        if (kind != *other) return 0;
         int order;
+        if (kind != *other) {
+            // Strs of different character widths: their codes do not compare, the strs do.
+            if (!is_string_step(kind) || !is_string_step(*other)) return 0;
+            if ((order = compare_strs(x[1].object, y[1].object))) {
+                *sign = order;
+                return 1;
+            }
+            x += 2, y += 2;
+            continue;
+        }
         switch (kind) {
             case kNodeStep:
                 if (!node_unchanged(x, y)) return 0;
@@ -296,21 +324,23 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                     return 0;
                 x += 3, y += 3;
                 continue;
-            case kZeroStep: order = 0; break;
-            case kIntStep:
-                if (!inline_order(Leaf::OrderInt, x[0].object, y[0].object, &order)) return 0;
-                break;
-            case kDoubleStep:
-                if (!inline_order(Leaf::OrderDouble, x[0].object, y[0].object, &order)) return 0;
-                break;
-            default:
-                if (!inline_order(Leaf::OrderString, x[0].object, y[0].object, &order)) return 0;
+            case kZeroStep: continue;
+            case kNumberStep:
+                if (x[0].number != y[0].number) {
+                    *sign = x[0].number < y[0].number ? -1 : 1;
+                    return 1;
+                }
+                x += 1, y += 1;
+                continue;
+            default:  // a str: its leading characters, then the whole str when they are equal
+                order = x[0].number != y[0].number ? (x[0].number < y[0].number ? -1 : 1)
+                                                   : compare_strs(x[1].object, y[1].object);
         }
         if (order) {
             *sign = order;
             return 1;
         }
-        x += 1, y += 1;
+        x += 2, y += 2;
     }
     if (!ia->complete || !ib->complete || ia->steps != ib->steps) return 0;
     *sign = 0;
