@@ -161,6 +161,20 @@ def test_deep_values_raise_recursion_error_in_keys(deep, limits):
         limits(lambda: sorted([x, y], key=key))
 
 
+class UserKey(sk.CyVornKey):
+    pass
+
+
+@pytest.mark.parametrize("make", [
+    lambda v: sk.CyVornKey(v, sk.cy_compare_int),
+    lambda v: UserKey(v, sk.cy_compare_int),
+    sk.cy_make_vorn_key(T.integer()),
+], ids=["CyVornKey", "subclass", "VornKey"])
+def test_a_million_keys_each_holding_the_next_are_freed(make):
+    chain = nest(make, 0)
+    del chain  # freed link by link without a C call per level
+
+
 def test_deep_values_raise_recursion_error_in_identity(deep, limits):
     # Structs and Variants are walked field by field; containers are identical only
     # when they are the same object, which is answered without walking them.

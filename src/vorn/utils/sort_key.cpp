@@ -84,14 +84,18 @@ int key_clear(PyObject* self) noexcept {
     return 0;
 }
 
+// Through the interpreter's trashcan, as a key may hold a key as its value: a chain
+// of them a million long is freed without a C call per link.
 void key_dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
+    Py_TRASHCAN_BEGIN(self, key_dealloc)
     drop_image(as_key(self));
     Py_CLEAR(as_key(self)->value);
     Py_CLEAR(as_key(self)->compare);
     type->tp_free(self);
     Py_DECREF(type);  // instances of heap types own a reference to their type
+    Py_TRASHCAN_END
 }
 
 // ---- Comparison and hashing -----------------------------------------------------------
