@@ -234,6 +234,36 @@ def test_scalar_keys_in_cycles_through_their_class_or_comparer_are_collected(clo
     assert alive() is None
 
 
+def _vorn_key_subclass():
+    class Sub(cy_make_vorn_key(T.integer())):
+        pass
+    return Sub
+
+
+def _cy_key_subclass():
+    class Sub(CyVornKey):
+        def __init__(self, value):
+            super().__init__(value, sk.cy_compare_int)
+    return Sub
+
+
+@pytest.mark.parametrize("make_class", [
+    lambda: CyVornKey, lambda: cy_make_vorn_key(T.integer()), _vorn_key_subclass, _cy_key_subclass,
+], ids=["CyVornKey", "VornKey", "VornKey subclass", "CyVornKey subclass"])
+def test_a_del_given_to_the_class_runs_once_and_may_resurrect(monkeypatch, make_class):
+    cls = make_class()
+    kept = []
+    monkeypatch.setattr(cls, "__del__", lambda self: kept.append(self), raising=False)
+    key = cls(5, sk.cy_compare_int) if cls is CyVornKey else cls(5)
+    del key
+    [back] = kept
+    assert back.value == 5 and not back < back  # whole and ordering again
+    kept.clear()
+    del back  # freed now, without a second __del__
+    gc.collect()
+    assert not kept
+
+
 # ---- cy_make_vorn_key -------------------------------------------------------------------
 
 def test_made_class_surface():

@@ -84,17 +84,32 @@ int key_clear(PyObject* self) noexcept {
     return 0;
 }
 
+// Runs a __del__ given to the key's class (CyVornKey or a VornKey class, whose
+// instances come here directly), once, as for the instances of any class: tracked
+// while it runs. True when it resurrected the key, which then lives on.
+bool resurrected_by_finalizer(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    // Other subclasses came through the interpreter's subtype dealloc, which ran it.
+    if (!type->tp_finalize || type->tp_dealloc != key_type->tp_dealloc) return false;
+    PyObject_GC_Track(self);
+    if (PyObject_CallFinalizerFromDealloc(self) < 0) return true;
+    PyObject_GC_UnTrack(self);
+    return false;
+}
+
 // Through the interpreter's trashcan, as a key may hold a key as its value: a chain
 // of them a million long is freed without a C call per link.
 void key_dealloc(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
     PyObject_GC_UnTrack(self);
     Py_TRASHCAN_BEGIN(self, key_dealloc)
-    drop_image(as_key(self));
-    Py_CLEAR(as_key(self)->value);
-    Py_CLEAR(as_key(self)->compare);
-    type->tp_free(self);
-    Py_DECREF(type);  // instances of heap types own a reference to their type
+    if (!resurrected_by_finalizer(self)) {
+        PyTypeObject* type = Py_TYPE(self);  // read after __del__, which may assign __class__
+        drop_image(as_key(self));
+        Py_CLEAR(as_key(self)->value);
+        Py_CLEAR(as_key(self)->compare);
+        type->tp_free(self);
+        Py_DECREF(type);  // instances of heap types own a reference to their type
+    }
     Py_TRASHCAN_END
 }
 

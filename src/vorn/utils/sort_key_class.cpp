@@ -124,9 +124,16 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
     Ref cls = Ref::steal(PyObject_Vectorcall(meta, class_args, 3, nullptr));
     if (!cls) return nullptr;
     // Classes made by `type` are called through type.__call__ unless they carry a
-    // vectorcall entry of their own; subclasses do not inherit it.
-    if (Py_IS_TYPE(cls.get(), &PyType_Type) && PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()), key_type))
-        reinterpret_cast<PyTypeObject*>(cls.get())->tp_vectorcall = vorn_key_vectorcall;
+    // vectorcall entry of their own; subclasses do not inherit it. Their instances
+    // are freed by the interpreter's dealloc for subclasses, which for this class
+    // (no __dict__, no weak references, no slots of its own) would only pass them on
+    // to CyVornKey's; they go there directly, which also runs a __del__ given later.
+    if (Py_IS_TYPE(cls.get(), &PyType_Type) && PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()), key_type)) {
+        auto* made = reinterpret_cast<PyTypeObject*>(cls.get());
+        made->tp_vectorcall = vorn_key_vectorcall;
+        if (made->tp_weaklistoffset == 0 && made->tp_dictoffset == 0 && made->tp_basicsize == key_type->tp_basicsize)
+            made->tp_dealloc = key_type->tp_dealloc;
+    }
     return cls.release();
 }
 

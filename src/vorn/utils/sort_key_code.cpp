@@ -4,6 +4,7 @@
 #include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/sort_key.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -32,8 +33,14 @@ void string_code(PyObject* s, KeyCode* code) noexcept {
     const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
     const void* data = PyUnicode_DATA(s);
     uint64_t bits = 0;
-    for (Py_ssize_t i = 0; i < held && i < len; ++i)
-        bits |= static_cast<uint64_t>(PyUnicode_READ(kind, data, i)) << (64 - 8 * kind * (i + 1));
+    if (kind == PyUnicode_1BYTE_KIND) {
+        // The bytes as they lie, read as one big-endian word.
+        std::memcpy(&bits, data, static_cast<size_t>(len < held ? len : held));
+        if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
+    } else {
+        for (Py_ssize_t i = 0; i < held && i < len; ++i)
+            bits |= static_cast<uint64_t>(PyUnicode_READ(kind, data, i)) << (64 - 8 * kind * (i + 1));
+    }
     code->bits = bits;
     code->kind = kind == PyUnicode_1BYTE_KIND ? kStr1Code : kind == PyUnicode_2BYTE_KIND ? kStr2Code : kStr4Code;
     code->held = static_cast<uint8_t>(held);

@@ -125,9 +125,9 @@ public:
         if (!image) return nullptr;
         image->steps = static_cast<uint8_t>(steps_);
         image->complete = complete;
-        for (unsigned i = 0; i < steps_; ++i) image->kinds[i] = kinds_[i];
-        Word* words = reinterpret_cast<Word*>(reinterpret_cast<char*>(image) + offset);
-        for (unsigned i = 0; i < words_; ++i) words[i] = word_[i];
+        char* base = reinterpret_cast<char*>(image);
+        std::memcpy(base + offsetof(KeyImage, kinds), kinds_, steps_);
+        std::memcpy(base + offset, word_, sizeof(Word) * words_);
         return image;
     }
 
