@@ -73,9 +73,10 @@ def named_records(rng):
     or are no exact str; numbers at and past the ends of 64 bits."""
     names = ["", "a", "a\0", "a\0b", "abcdefgh", "abcdefgh1", "abcdefgh2", "abcdefghij", "é", "éa",
              "ĕ", "aĕ", "ĕĕĕĕa", "ĕĕĕĕb", "😀", "a😀", "😀😀a", "😀😀b", SubStr("a"), "a" * 40, "a" * 39 + "b"]
-    numbers = [0, 1, -1, 2**63 - 1, -(2**63), 2**63, True, Sub(1), 0.5]
-    return [{"name": rng.choice(names), "n": rng.choice(numbers if rng.random() < 0.3 else numbers[:5])}
-            for _ in range(90)]
+    numbers = [0, 1, -1, 2**63 - 1, -(2**63), 2**60 - 1, 2**60, -(2**60), 2**61 + 2**30 + 7, -(2**63) + 1,
+               2**63, 2**90, True, Sub(1), 0.5]
+    return [{"name": rng.choice(names), "n": rng.choice(numbers if rng.random() < 0.3 else numbers[:10])}
+            for _ in range(120)]
 
 
 PLACE = T.variant(home=T.null(), at=I)

@@ -6,6 +6,7 @@ import warnings
 
 import pytest
 
+from vorn.types import types as T
 from vorn.utils import _sortkit as sk
 
 nan, inf = math.nan, math.inf
@@ -57,6 +58,19 @@ class IntSub(int):
 ])
 def test_compare_int(x, y, expected):
     assert sk.cy_compare_int(x, y) == expected
+
+
+INT_DIGITS = [0, 1, -1, 2**30 - 1, 2**30, -(2**30), 2**60 - 1, 2**60, -(2**60), 2**62 + 2**31 + 5,
+              -(2**62) - 3, 2**63 - 1, -(2**63) + 1, -(2**63)]
+
+
+@pytest.mark.parametrize("x", INT_DIGITS)
+def test_ints_of_one_to_three_digits_order_as_python_does(x):
+    key = sk.cy_make_vorn_key(T.integer())
+    for y in INT_DIGITS:
+        expected = (x > y) - (x < y)
+        assert sk.cy_compare_int(x, y) == expected
+        assert (key(x) < key(y), key(x) == key(y)) == (expected < 0, expected == 0)
 
 
 @pytest.mark.parametrize("x, y, error, message", [
