@@ -5,6 +5,7 @@ exception, also where the walk must hand over: changed dicts, values the walk ca
 read, a recursion limit reached part way, and comparers changed through the collector."""
 from __future__ import annotations
 
+import copy
 import functools
 import gc
 import math
@@ -255,6 +256,50 @@ def test_a_key_orders_by_the_value_it_holds_when_the_collector_rebinds_it(t, mad
         gc.set_threshold(*saved)
         gc.enable()
     del drained
+
+
+def _order(a, b):
+    return (a > b) - (a < b)
+
+
+def test_a_value_changed_by_the_collector_while_its_key_is_allocated():
+    # A key is sized by its image, so the image is read before the key is allocated,
+    # and the collector may run a finaliser that changes the value in between.
+    Key = cy_make_vorn_key(PERSON)
+    v, o = {"name": "c", "age": 1}, Key({"name": "b", "age": 5})
+    ran = []
+    gc.collect()
+    saved = gc.get_threshold()
+    gc.disable()
+    try:
+        gc.set_threshold(1)
+        Trap(lambda: (v.update(name="a"), ran.append(True)))
+        drained = [(i,) for i in range(5000)]  # the next tracked allocation collects
+        gc.enable()
+        assert not ran
+        k = Key(v)
+        gc.disable()
+        assert ran and k.value is v
+        assert _order(k, o) == cy_compare_for(PERSON)(v, o.value) == -1
+    finally:
+        gc.set_threshold(*saved)
+        gc.enable()
+    del drained
+
+
+def test_keys_rebound_after_they_were_made_order_by_what_they_hold():
+    Key = cy_make_vorn_key(INT_LIST)
+    compare = cy_compare_for(INT_LIST)
+    o = Key(linked([1, 2]))
+    k = Key(linked([1, 2, 3]))
+    for value in [linked([0] * 30), linked([1]), [1], linked([1, 2]), NIL]:
+        Key.__init__(k, value)
+        for x, y in [(k, o), (o, k)]:
+            assert outcome(_order, x, y) == outcome(compare, x.value, y.value)
+    k.__setstate__((compare, linked([2])))
+    assert _order(k, o) == 1
+    twin = copy.copy(k)  # made the generic way, through __setstate__
+    assert twin.value is k.value and _order(twin, o) == 1 and _order(twin, k) == 0
 
 
 def test_a_forwarder_target_freed_and_replaced_at_its_address_is_told_apart():

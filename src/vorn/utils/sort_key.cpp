@@ -4,6 +4,7 @@
 
 #include "common/args.hpp"
 #include "common/compat.hpp"
+#include "common/static_type.hpp"
 #include "vorn/utils/compare_builders.hpp"
 
 #include <structmember.h>
@@ -350,6 +351,35 @@ int restore_key_state(PyObject* key, PyObject* state) noexcept {
     if (!dict) return -1;
     Ref r = Ref::steal(PyObject_CallMethodOneArg(dict.get(), str<"update">(), extra));
     return r ? 0 : -1;
+}
+
+// The type keys with room are allocated as: a key's fields followed by bytes, so
+// that the interpreter's allocator for collected objects sizes the block. The key
+// gets its class before anything can see it, and is freed as any key (tp_free
+// frees a block of any size).
+namespace {
+
+PyTypeObject KeyRoomType{};
+
+int key_room_traverse(PyObject*, visitproc, void*) { return 0; }
+
+}  // namespace
+
+PyObject* alloc_key_with_room(PyTypeObject* type, size_t room) noexcept {
+    if (ready_static_type(KeyRoomType, [](PyTypeObject& t) {
+            t.tp_name = "vorn.utils._sortkit.KeyRoom";
+            t.tp_basicsize = sizeof(KeyObject);
+            t.tp_itemsize = 1;
+            t.tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC;
+            t.tp_traverse = key_room_traverse;
+        }) < 0)
+        return nullptr;
+    PyVarObject* block = PyObject_GC_NewVar(PyVarObject, &KeyRoomType, static_cast<Py_ssize_t>(room));
+    if (!block) return nullptr;
+    PyObject* key = reinterpret_cast<PyObject*>(block);
+    Py_SET_TYPE(key, type);
+    Py_INCREF(type);  // as for any instance of a heap type
+    return key;
 }
 
 int make_key_type(PyObject* module) noexcept {

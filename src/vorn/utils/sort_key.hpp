@@ -39,6 +39,20 @@ inline KeyImage* image_of(const KeyObject* key) noexcept {
     return key->code.kind == kImageCode ? reinterpret_cast<KeyImage*>(key->code.bits) : nullptr;
 }
 
+// `held` of a kImageCode whose image lies in the key's own block, after its fields
+// (see new_key_with_image), rather than in an allocation of its own.
+inline constexpr uint8_t kImageInKey = 1;
+
+// A key of `type` (a VornKey class) with `room` bytes after its fields, not yet
+// tracked by the collector, its fields unset. New reference, or null.
+PyObject* alloc_key_with_room(PyTypeObject* type, size_t room) noexcept;
+
+// A key of `type` holding `value` and `compare`, with the image of the value
+// (update_image) in its own block, made when the comparer is one that images
+// serve: a new reference, or null with an exception set. Null with `*served` false
+// when the key is better made the usual way.
+PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* compare, bool* served) noexcept;
+
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
 
@@ -52,7 +66,9 @@ KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 // through nested values of the same kind. While the version tags of the dicts it read
 // are unchanged their entries are too, so two images decide a comparison exactly as
 // the comparer would, without its dict lookups and calls (sort_key_image.cpp).
-// The image is kept in the code's place (kImageCode), so keys stay their size.
+// The code (kImageCode) points at the image: in a block of its own, or, for keys
+// that a VornKey class makes, in the key's own block (new_key_with_image), so that
+// making the key allocates once and comparing it reads one line fewer.
 void update_image(KeyObject* key) noexcept;
 void drop_image(KeyObject* key) noexcept;
 

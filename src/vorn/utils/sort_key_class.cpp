@@ -71,6 +71,9 @@ PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargs
         if (NativeFunction* init = our_init(type)) {
             PyObject* compare = bound_comparer(init);
             if (!compare) return nullptr;
+            bool served;
+            PyObject* key = new_key_with_image(type, args[0], compare, &served);
+            if (served) return key;
             Ref self = Ref::steal(type->tp_alloc(type, 0));
             if (!self) return nullptr;
             set_key_fields(self.get(), args[0], compare);

@@ -117,18 +117,19 @@ public:
         return is_struct ? struct_fields(fn, v) : variant_case(fn, v);
     }
 
-    // The image written, or null (nothing that decides, or no memory: the comparer serves).
-    KeyImage* finish(bool complete) const noexcept {
-        if (!complete && !decides_) return nullptr;
-        const size_t offset = words_offset(steps_);
-        auto* image = static_cast<KeyImage*>(PyMem_Malloc(offset + sizeof(Word) * words_));
-        if (!image) return nullptr;
+    // The bytes of the image written, or 0 when it is not worth keeping (nothing in it
+    // decides: the comparer serves).
+    size_t bytes(bool complete) const noexcept {
+        return complete || decides_ ? words_offset(steps_) + sizeof(Word) * words_ : 0;
+    }
+
+    // The image written, put in place at `image`, of bytes(complete) bytes.
+    void put(KeyImage* image, bool complete) const noexcept {
         image->steps = static_cast<uint8_t>(steps_);
         image->complete = complete;
         char* base = reinterpret_cast<char*>(image);
         std::memcpy(base + offsetof(KeyImage, kinds), kinds_, steps_);
-        std::memcpy(base + offset, word_, sizeof(Word) * words_);
-        return image;
+        std::memcpy(base + words_offset(steps_), word_, sizeof(Word) * words_);
     }
 
 private:
@@ -218,8 +219,9 @@ private:
 
 void drop_image(KeyObject* key) noexcept {
     if (KeyImage* image = image_of(key)) {
+        const bool own_allocation = key->code.held != kImageInKey;
         key->code = KeyCode{};
-        PyMem_Free(image);
+        if (own_allocation) PyMem_Free(image);
     }
 }
 
@@ -234,11 +236,43 @@ void update_image(KeyObject* key) noexcept {
         if (leaf != Leaf::None && PyList_Check(key->value)) key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
         return;
     }
-    // The writer runs no code (it allocates nothing until the image itself, which is
-    // no object), so the key's fields stay the ones it read.
+    // The writer runs no code (it allocates nothing, and the image is no object), so
+    // the key's fields stay the ones it read.
     ImageWriter writer;
     const bool complete = writer.value(key->compare, key->value, Leaf::None);
-    if (KeyImage* image = writer.finish(complete)) key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
+    const size_t bytes = writer.bytes(complete);
+    if (!bytes) return;
+    auto* image = static_cast<KeyImage*>(PyMem_Malloc(bytes));
+    if (!image) return;  // the comparer serves
+    writer.put(image, complete);
+    key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
+}
+
+PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* compare, bool* served) noexcept {
+    // The image is written first, to size the key. Allocating the key may run the
+    // collector, and so any code, which may change the value: the image holds the
+    // versions of what it read, and what changed is found out as for any image. The
+    // value is held by the caller meanwhile, and by the key after.
+    *served = false;
+    const FunctionSpec* spec = spec_of(compare);
+    if (spec != &compare_struct_spec.function && spec != &compare_variant_spec.function &&
+        spec != &compare_recursive_spec.function)
+        return nullptr;
+    ImageWriter writer;
+    const bool complete = writer.value(compare, value, Leaf::None);
+    const size_t bytes = writer.bytes(complete);
+    if (!bytes) return nullptr;
+    *served = true;
+    PyObject* self = alloc_key_with_room(type, bytes);
+    if (!self) return nullptr;
+    auto* key = reinterpret_cast<KeyObject*>(self);
+    key->value = Py_NewRef(value);
+    key->compare = Py_NewRef(compare);
+    auto* image = reinterpret_cast<KeyImage*>(key + 1);
+    writer.put(image, complete);
+    key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, kImageInKey, 0};
+    PyObject_GC_Track(self);
+    return self;
 }
 
 namespace {
