@@ -390,7 +390,8 @@ int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     // and the common items by the element's order inline. An item that order cannot
     // read inline hands the whole comparison to the comparer: nothing observable has
     // happened before it.
-    if (a->compare != b->compare || !is_plain_list(x) || !is_plain_list(y) || !has_list_len(x) || !has_list_len(y))
+    if (a->compare != b->compare || !is_plain_list(x) || !has_list_len(x) ||
+        (Py_TYPE(y) != Py_TYPE(x) && (!is_plain_list(y) || !has_list_len(y))))  // one class: asked once
         return 0;
     if (x == y) {
         *sign = 0;

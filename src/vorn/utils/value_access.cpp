@@ -37,12 +37,10 @@ bool is_plain_list_subclass(PyObject* o) noexcept {
     // A subclass's item slot goes through __getitem__ all the same (the list's method
     // is not the slot's wrapper, so even VornArray gets the generic slot), so the
     // method is what tells.
-    static TypeMemo last_plain;  // walks ask for both lists at every comparison
     PyTypeObject* type = Py_TYPE(o);
-    if (last_plain.holds(type)) return true;
     PyObject* name = str<"__getitem__">();
     if (compat::type_lookup(type, name) != compat::type_lookup(&PyList_Type, name)) return false;
-    last_plain.remember(type);
+    last_plain_list.remember(type);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/ref.hpp"
+#include "common/type_memo.hpp"
 
 namespace vorn::sortkit {
 
@@ -17,9 +18,13 @@ PyObject* item_at(PyObject* seq, Py_ssize_t i) noexcept;
 
 // A list whose indexing is the list's own: an exact list, or a subclass that leaves
 // __getitem__ alone, whose items are therefore read from its storage, never fresh.
-// The subclass test looks the method up, so it is out of line.
+// The subclass test looks the method up, so it is out of line; the last subclass it
+// found plain is remembered here, as walks ask for both lists at every comparison.
 bool is_plain_list_subclass(PyObject* o) noexcept;
-inline bool is_plain_list(PyObject* o) noexcept { return PyList_CheckExact(o) || is_plain_list_subclass(o); }
+inline TypeMemo last_plain_list;
+inline bool is_plain_list(PyObject* o) noexcept {
+    return PyList_CheckExact(o) || last_plain_list.holds(Py_TYPE(o)) || is_plain_list_subclass(o);
+}
 
 // Whether len() of the list `o` is its size without user code: not so for a subclass
 // with its own __len__, which len() asks.
