@@ -19,8 +19,9 @@ namespace vorn::sortkit {
 namespace {
 
 enum StepKind : uint8_t {
-    kNodeStep,     // a Struct or Variant value entered: its dict, and the dict's version
-                   // tag when read (the entries are unchanged while it is)
+    kRootStep,     // the key's own value entered as a Struct or Variant: the version tag
+                   // of its dict when read (the entries are unchanged while it is)
+    kNodeStep,     // a Struct or Variant value entered below it: its dict, and the tag
     kForwardStep,  // a recursive forwarder passed, the target it held, and the target's
                    // serial (an address alone may be a later function's)
     kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
@@ -113,7 +114,11 @@ public:
         if (!is_struct && spec != &compare_variant_spec.function) return add_value(leaf_of(fn, 3), v);
         if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
         const uint64_t version = compat::dict_version(v);
-        if (!version || !add(kNodeStep, v, version)) return false;
+        // The first value entered is the key's own (only forwarders come before it),
+        // which the key holds: its dict is read through the key.
+        const bool root = !entered_;
+        entered_ = true;
+        if (!version || !(root ? add(kRootStep, version) : add(kNodeStep, v, version))) return false;
         return is_struct ? struct_fields(fn, v) : variant_case(fn, v);
     }
 
@@ -213,6 +218,7 @@ private:
     uint8_t kinds_[kMaxSteps];
     unsigned steps_ = 0, words_ = 0;
     bool decides_ = false;
+    bool entered_ = false;  // a value entered (a root step written)
 };
 
 }  // namespace
@@ -284,6 +290,12 @@ inline bool node_unchanged(const Word* x, const Word* y) noexcept {
     return compat::dict_version(x[0].object) == x[1].number && compat::dict_version(y[0].object) == y[1].number;
 }
 
+// Whether the dicts of the two keys' values are unchanged since their images were
+// made, their root steps at `x` and `y`.
+inline bool root_unchanged(const KeyObject* a, const KeyObject* b, const Word* x, const Word* y) noexcept {
+    return compat::dict_version(a->value) == x[0].number && compat::dict_version(b->value) == y[0].number;
+}
+
 // Whether `forwarder` holds `target` now, the function of that serial. The cell holds
 // what it holds alive, so its serial can be read.
 inline bool same_target(PyObject* forwarder, PyObject* target, uint64_t serial) noexcept {
@@ -311,14 +323,11 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     if (!stack_has_room(kStackPerStep * n)) return 0;
     RecursionChecks checks(static_cast<int>(n));
     unsigned i = 0;
-    if (n && ka[0] == kNodeStep && kb[0] == kNodeStep) {
-        // The root, the key's own value: taken before the loop, as nearly every image
-        // starts with it. Its dict is read through the key, so that the dict's line
-        // is fetched alongside the image's rather than after it.
-        if (compat::dict_version(a->value) != x[1].number || compat::dict_version(b->value) != y[1].number)
-            return 0;
+    if (n && ka[0] == kRootStep && kb[0] == kRootStep) {
+        // Taken before the loop, as nearly every image starts with it.
+        if (!root_unchanged(a, b, x, y)) return 0;
         if (!checks.enter(kWhere)) return -1;
-        x += 2, y += 2, i = 1;
+        x += 1, y += 1, i = 1;
     }
     for (const uint8_t *k = ka + i, *end = ka + n, *other = kb + i; k != end; ++k, ++other) {
         const uint8_t kind = *k;
@@ -334,6 +343,11 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
             continue;
         }
         switch (kind) {
+            case kRootStep:  // after forwarders
+                if (!root_unchanged(a, b, x, y)) return 0;
+                if (!checks.enter(kWhere)) return -1;
+                x += 1, y += 1;
+                continue;
             case kNodeStep:
                 if (!node_unchanged(x, y)) return 0;
                 if (!checks.enter(kWhere)) return -1;  // the Struct or Variant comparer's own
