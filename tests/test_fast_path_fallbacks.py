@@ -5,6 +5,7 @@ components passed on through the native protocol."""
 from __future__ import annotations
 
 import functools
+import gc
 import math
 import random
 
@@ -12,7 +13,8 @@ import pytest
 
 from outcomes import key_order, outcome
 from vorn.types import types as T
-from vorn.utils._sortkit import cy_compare_for, cy_equal_for, cy_is_for, cy_make_vorn_key
+from vorn.utils._sortkit import (CyVornKey, cy_compare_for, cy_compare_int, cy_equal_for, cy_is_for,
+                                 cy_make_vorn_key)
 
 I, S, F = T.integer(), T.string(), T.float_()
 PERSON = T.struct(name=S, age=I)
@@ -135,6 +137,22 @@ def test_sets_sorted_natively_order_as_keys_sort_them(t, sets):
             expected = next(((cy_compare_for(t.value)(a, b)) for a, b in zip(xs, ys)
                              if cy_compare_for(t.value)(a, b)), (len(xs) > len(ys)) - (len(xs) < len(ys)))
             assert compare(x, y) == expected
+
+
+@pytest.mark.parametrize("first", [{1, 5}, [1, 5]], ids=["native", "general"])
+def test_a_set_comparer_sorts_with_its_key_class_as_it_is_now(first):
+    # The Set comparer sorts by its element key class, reachable through the collector:
+    # given another __init__ after a comparison, it is what sorts the next one.
+    compare = cy_compare_for(T.set_(I))
+    assert compare(first, {2, 3}) == -1
+    [keys] = [r for r in gc.get_referents(compare) if isinstance(r, type)]
+    ours = keys.__dict__["__init__"]
+    keys.__init__ = lambda self, v: CyVornKey.__init__(self, -v, cy_compare_int)  # descending
+    try:
+        assert compare({1, 5}, {2, 3}) == 1  # [5, 1] against [3, 2]
+    finally:
+        keys.__init__ = ours
+    assert compare({1, 5}, {2, 3}) == -1
 
 
 def _with_removals(elements, removed):

@@ -1,6 +1,7 @@
 // The Set comparer (both sides sorted by the element key class, then walked in step)
 // and the Dict comparer (entries paired by iteration order).
 #include "common/compat.hpp"
+#include "common/type_memo.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
 #include "vorn/utils/dict_items.hpp"
@@ -114,11 +115,27 @@ int sort_by_key(PyObject* values, PyObject* keys) noexcept {
 // The leaf order by which a Set's elements may be sorted natively: the element
 // comparer's and the key class's comparer's, when both are the same scalar order of
 // ours and the key class still makes its keys with our own constructor.
+// Remembered for the last pair asked (Set comparisons ask at every call): the same
+// element comparer (the function at that address with that serial, whose kind never
+// changes) and the same key class (its version tag unchanged, so what it makes keys
+// with is too) give the same answer.
 Leaf native_set_order(PyObject* elem, PyObject* keys) noexcept {
-    const Leaf leaf = leaf_of(elem, 3);
-    if (leaf == Leaf::None || !PyType_Check(keys)) return Leaf::None;
-    PyObject* compare = key_class_comparer(reinterpret_cast<PyTypeObject*>(keys));
-    return compare && leaf_of(compare, 2) == leaf ? leaf : Leaf::None;
+    static PyObject* last_elem = nullptr;
+    static uint64_t last_serial = 0;
+    static TypeMemo last_keys;
+    static Leaf last_leaf = Leaf::None;
+    if (!is_native_function(elem) || !PyType_Check(keys)) return Leaf::None;
+    auto* cls = reinterpret_cast<PyTypeObject*>(keys);
+    const uint64_t serial = reinterpret_cast<NativeFunction*>(elem)->serial;
+    if (elem == last_elem && serial == last_serial && last_keys.holds(cls)) return last_leaf;
+    Leaf leaf = leaf_of(elem, 3);
+    if (leaf != Leaf::None) {
+        PyObject* compare = key_class_comparer(cls);
+        if (!compare || leaf_of(compare, 2) != leaf) leaf = Leaf::None;
+    }
+    last_elem = elem, last_serial = serial, last_leaf = leaf;
+    last_keys.remember(cls);
+    return leaf;
 }
 
 int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
