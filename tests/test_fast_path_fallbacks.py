@@ -139,6 +139,23 @@ def test_sets_sorted_natively_order_as_keys_sort_them(t, sets):
             assert compare(x, y) == expected
 
 
+def test_a_set_comparer_sorts_with_the_key_class_its_sets_iteration_leaves():
+    compare = cy_compare_for(T.set_(I))
+    [keys] = [r for r in gc.get_referents(compare) if isinstance(r, type)]
+    ours = keys.__dict__["__init__"]
+
+    class Reversing(set):
+        def __iter__(self):
+            keys.__init__ = lambda self, v: CyVornKey.__init__(self, -v, cy_compare_int)
+            return set.__iter__(self)
+    try:
+        assert compare(Reversing({1, 5}), {2, 3}) == 1  # [5, 1] against [3, 2]
+        keys.__init__ = ours
+        assert compare({1, 5}, Reversing({2, 3})) == -1  # [1, 5] against [3, 2]
+    finally:
+        keys.__init__ = ours
+
+
 @pytest.mark.parametrize("first", [{1, 5}, [1, 5]], ids=["native", "general"])
 def test_a_set_comparer_sorts_with_its_key_class_as_it_is_now(first):
     # The Set comparer sorts by its element key class, reachable through the collector:

@@ -287,6 +287,33 @@ def test_a_value_changed_by_the_collector_while_its_key_is_allocated():
     del drained
 
 
+@pytest.mark.parametrize("t, v", [(PERSON, {"name": "a", "age": 1}), (I, 5)],
+                         ids=["image in the key's block", "scalar"])
+def test_a_class_given_another_init_while_its_key_is_allocated(t, v):
+    # The allocation may run a finaliser that replaces the class's __init__ (freeing
+    # the old one and its comparer): the key is then made as type.__call__ makes it,
+    # by the __init__ the class has now.
+    Key = cy_make_vorn_key(t)
+    seen = []
+    gc.collect()
+    saved = gc.get_threshold()
+    gc.disable()
+    try:
+        gc.set_threshold(1)
+        Trap(lambda: setattr(Key, "__init__", lambda self, value: seen.append(value)))
+        drained = [(i,) for i in range(5000)]  # the next tracked allocation collects
+        gc.enable()
+        k = Key(v)
+        gc.disable()
+    finally:
+        gc.set_threshold(*saved)
+        gc.enable()
+    del drained
+    junk = [object() for _ in range(1000)]  # reuses what was freed
+    assert seen == [v] and k.value is None and k.__reduce__()[1][2] == (None, None)
+    del junk
+
+
 def test_keys_rebound_after_they_were_made_order_by_what_they_hold():
     Key = cy_make_vorn_key(INT_LIST)
     compare = cy_compare_for(INT_LIST)

@@ -67,7 +67,7 @@ inline bool int64_value(PyObject* o, int64_t* out) noexcept {
     }
     // Three digits make up to 90 bits; the magnitude fits below 2**63 when the top one
     // holds at most 3 bits (-2**63 itself goes the general way).
-    if ((size == 3 || size == -3) && d[2] < (digit{1} << (63 - 2 * PyLong_SHIFT))) {
+    if ((size == 3 || size == -3) && uint64_t{d[2]} < (uint64_t{1} << (63 - 2 * PyLong_SHIFT))) {
         const int64_t magnitude = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT |
                                   static_cast<int64_t>(d[2]) << (2 * PyLong_SHIFT);
         *out = size > 0 ? magnitude : -magnitude;

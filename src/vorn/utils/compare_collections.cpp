@@ -173,16 +173,19 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     }
     // sorted(x, key=keys), then the same for y: each collects its elements as list(x)
     // would (so a user __iter__ or __len__ sees the very same calls), then sorts them.
+    // Listing runs the sets' own iteration, which may change the key class: the
+    // native order is asked again after each.
     Ref xs = Ref::steal(PySequence_List(x));
     if (!xs) return kFailed;
     PyObject** xi = reinterpret_cast<PyListObject*>(xs.get())->ob_item;
-    bool native = leaf != Leaf::None && sort_scalars(leaf, xi, PyList_GET_SIZE(xs.get()));
+    const Leaf x_leaf = native_set_order(elem, keys);
+    bool native = x_leaf != Leaf::None && sort_scalars(x_leaf, xi, PyList_GET_SIZE(xs.get()));
     // Sorting x natively has only reordered our own list, as keys would have.
     if (!native && sort_by_key(xs.get(), keys) < 0) return kFailed;
     Ref ys = Ref::steal(PySequence_List(y));
     if (!ys) return kFailed;
     PyObject** yi = reinterpret_cast<PyListObject*>(ys.get())->ob_item;
-    if (!(native && sort_scalars(leaf, yi, PyList_GET_SIZE(ys.get())))) {
+    if (!(native && native_set_order(elem, keys) == x_leaf && sort_scalars(x_leaf, yi, PyList_GET_SIZE(ys.get())))) {
         native = false;
         if (sort_by_key(ys.get(), keys) < 0) return kFailed;
     }
@@ -191,7 +194,7 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
         const Py_ssize_t nx = PyList_GET_SIZE(xs.get()), ny = PyList_GET_SIZE(ys.get());
         for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
             int sign = 0;
-            inline_order(leaf, xi[i], yi[i], &sign);
+            inline_order(x_leaf, xi[i], yi[i], &sign);
             if (sign) return sign;
         }
         return nx < ny ? -1 : nx > ny ? 1 : 0;

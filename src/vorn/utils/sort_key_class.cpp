@@ -59,6 +59,18 @@ PyObject* call_type(PyObject* cls, PyObject* const* args, Py_ssize_t nargs, PyOb
     return Py_TYPE(cls)->tp_call(cls, positional.get(), keywords.get());
 }
 
+// The key `self`, allocated for VornKey(value) while the class's __init__ was
+// `init`, finished as type.__call__ would finish it: already, when the class still
+// has that __init__; otherwise (a finaliser run by the allocation gave it another)
+// as CyVornKey.__new__ leaves a key, then by the __init__ the class has now.
+PyObject* finish_key(PyTypeObject* type, Ref self, NativeFunction* init, PyObject* value) noexcept {
+    if (our_init(type) == init) return self.release();
+    set_key_fields(self.get(), Py_None, Py_None);
+    Ref args = Ref::steal(PyTuple_Pack(1, value));
+    if (!args || Py_TYPE(self.get())->tp_init(self.get(), args.get(), nullptr) < 0) return nullptr;
+    return self.release();
+}
+
 // VornKey(value): what type.__call__ does (CyVornKey's __new__, then the closure
 // __init__), without the generic protocol, since sorting makes one key per element.
 // Any other call, or a class whose __new__ or __init__ was since replaced, takes
@@ -69,15 +81,19 @@ PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargs
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
     if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_type->tp_new) {
         if (NativeFunction* init = our_init(type)) {
-            PyObject* compare = bound_comparer(init);
+            // Allocating the key may run the collector, whose finalisers may replace
+            // the class's __init__ and so free it and its comparer: both are held.
+            Ref held_init = Ref::borrow(reinterpret_cast<PyObject*>(init));
+            Ref compare = Ref::borrow(bound_comparer(init));
             if (!compare) return nullptr;
             bool served;
-            PyObject* key = new_key_with_image(type, args[0], compare, &served);
-            if (served) return key;
-            Ref self = Ref::steal(type->tp_alloc(type, 0));
+            Ref self = Ref::steal(new_key_with_image(type, args[0], compare.get(), &served));
+            if (!served) {
+                self = Ref::steal(type->tp_alloc(type, 0));
+                if (self) set_key_fields(self.get(), args[0], compare.get());
+            }
             if (!self) return nullptr;
-            set_key_fields(self.get(), args[0], compare);
-            return self.release();
+            return finish_key(type, std::move(self), init, args[0]);
         }
     }
     return call_type(cls, args, nargs, kwnames);
