@@ -290,9 +290,9 @@ def test_a_value_changed_by_the_collector_while_its_key_is_allocated():
 @pytest.mark.parametrize("t, v", [(PERSON, {"name": "a", "age": 1}), (I, 5)],
                          ids=["image in the key's block", "scalar"])
 def test_a_class_given_another_init_while_its_key_is_allocated(t, v):
-    # The allocation may run a finaliser that replaces the class's __init__ (freeing
-    # the old one and its comparer): the key is then made as type.__call__ makes it,
-    # by the __init__ the class has now.
+    # On 3.11 the allocation may run a finaliser that replaces the class's __init__
+    # (freeing the old one and its comparer): the key is then made as type.__call__
+    # makes it, by the __init__ the class has now.
     Key = cy_make_vorn_key(t)
     seen = []
     gc.collect()
@@ -310,7 +310,10 @@ def test_a_class_given_another_init_while_its_key_is_allocated(t, v):
         gc.enable()
     del drained
     junk = [object() for _ in range(1000)]  # reuses what was freed
-    assert seen == [v] and k.value is None and k.__reduce__()[1][2] == (None, None)
+    if sys.version_info < (3, 12):  # the collector runs inside the allocation
+        assert seen == [v] and k.value is None and k.__reduce__()[1][2] == (None, None)
+    else:  # it runs between bytecodes, once the key is made
+        assert not seen and k.value is v
     del junk
 
 
