@@ -221,8 +221,8 @@ def test_nested_keys_raise_recursion_error_where_the_comparer_does():
 
 
 class Trap:
-    """Garbage whose finaliser rebinds a key: it runs at whatever allocation next
-    starts the collector."""
+    """Garbage whose finaliser runs `action`: at whatever allocation next starts the
+    collector."""
 
     def __init__(self, action):
         self.action, self.cycle = action, self
@@ -231,84 +231,74 @@ class Trap:
         self.action()
 
 
-@pytest.mark.parametrize("t, made, other, later", [
-    (T.struct(a=I, b=I), {"a": 1}, {"a": 5, "b": 0}, {"a": 9, "b": 0}),                  # a missing field
-    (PLACE, {"type": "home"}, {"type": "at", "value": 0}, {"type": "at", "value": -1}),  # no payload
-    (PLACE, {"type": "gone", "value": 1}, {"type": "at", "value": 0}, {"type": "at", "value": -1}),
-], ids=["missing field", "missing payload", "unknown case"])
-def test_a_key_orders_by_the_value_it_holds_when_the_collector_rebinds_it(t, made, other, later):
-    # Making an image allocates nothing, so no finaliser can rebind the key half way
-    # and leave it with the image of a value it no longer holds.
-    Key = cy_make_vorn_key(t)
-    k, o = Key(dict(other)), Key(other)
-    gc.collect()
+@pytest.fixture
+def collect_next():
+    """arm(action): from its return on, the first tracked allocation starts the
+    collector (on 3.11 inside that allocation; later versions collect between
+    bytecodes), whose finaliser calls action(). The collector is set back after the
+    test."""
     saved = gc.get_threshold()
-    gc.disable()
-    try:
-        gc.set_threshold(1)  # (its argument tuple is freed before the draining)
-        Trap(lambda: Key.__init__(k, later))  # garbage from here on
-        drained = [(i,) for i in range(5000)]  # the next 1-tuple is a tracked allocation
-        gc.enable()
-        Key.__init__(k, made)
+    kept = []
+
+    def arm(action):
+        gc.collect()
         gc.disable()
-        assert outcome(lambda a, b: (a > b) - (a < b), k, o) == outcome(cy_compare_for(t), k.value, o.value)
+        gc.set_threshold(1)  # (its argument tuple is freed before the draining)
+        Trap(action)  # garbage from here on
+        kept.append([(i,) for i in range(5000)])  # the next tracked allocation collects
+        gc.enable()
+    try:
+        yield arm
     finally:
         gc.set_threshold(*saved)
         gc.enable()
-    del drained
 
 
 def _order(a, b):
     return (a > b) - (a < b)
 
 
-def test_a_value_changed_by_the_collector_while_its_key_is_allocated():
+@pytest.mark.parametrize("t, made, other, later", [
+    (T.struct(a=I, b=I), {"a": 1}, {"a": 5, "b": 0}, {"a": 9, "b": 0}),                  # a missing field
+    (PLACE, {"type": "home"}, {"type": "at", "value": 0}, {"type": "at", "value": -1}),  # no payload
+    (PLACE, {"type": "gone", "value": 1}, {"type": "at", "value": 0}, {"type": "at", "value": -1}),
+], ids=["missing field", "missing payload", "unknown case"])
+def test_a_key_orders_by_the_value_it_holds_when_the_collector_rebinds_it(collect_next, t, made, other, later):
+    # Making an image allocates nothing, so no finaliser can rebind the key half way
+    # and leave it with the image of a value it no longer holds.
+    Key = cy_make_vorn_key(t)
+    k, o = Key(dict(other)), Key(other)
+    collect_next(lambda: Key.__init__(k, later))
+    Key.__init__(k, made)
+    gc.disable()
+    assert outcome(_order, k, o) == outcome(cy_compare_for(t), k.value, o.value)
+
+
+def test_a_value_changed_by_the_collector_while_its_key_is_allocated(collect_next):
     # A key is sized by its image, so the image is read before the key is allocated,
     # and the collector may run a finaliser that changes the value in between.
     Key = cy_make_vorn_key(PERSON)
     v, o = {"name": "c", "age": 1}, Key({"name": "b", "age": 5})
     ran = []
-    gc.collect()
-    saved = gc.get_threshold()
+    collect_next(lambda: (v.update(name="a"), ran.append(True)))
+    assert not ran
+    k = Key(v)
     gc.disable()
-    try:
-        gc.set_threshold(1)
-        Trap(lambda: (v.update(name="a"), ran.append(True)))
-        drained = [(i,) for i in range(5000)]  # the next tracked allocation collects
-        gc.enable()
-        assert not ran
-        k = Key(v)
-        gc.disable()
-        assert ran and k.value is v
-        assert _order(k, o) == cy_compare_for(PERSON)(v, o.value) == -1
-    finally:
-        gc.set_threshold(*saved)
-        gc.enable()
-    del drained
+    assert ran and k.value is v
+    assert _order(k, o) == cy_compare_for(PERSON)(v, o.value) == -1
 
 
 @pytest.mark.parametrize("t, v", [(PERSON, {"name": "a", "age": 1}), (I, 5)],
                          ids=["image in the key's block", "scalar"])
-def test_a_class_given_another_init_while_its_key_is_allocated(t, v):
+def test_a_class_given_another_init_while_its_key_is_allocated(collect_next, t, v):
     # On 3.11 the allocation may run a finaliser that replaces the class's __init__
     # (freeing the old one and its comparer): the key is then made as type.__call__
     # makes it, by the __init__ the class has now.
     Key = cy_make_vorn_key(t)
     seen = []
-    gc.collect()
-    saved = gc.get_threshold()
+    collect_next(lambda: setattr(Key, "__init__", lambda self, value: seen.append(value)))
+    k = Key(v)
     gc.disable()
-    try:
-        gc.set_threshold(1)
-        Trap(lambda: setattr(Key, "__init__", lambda self, value: seen.append(value)))
-        drained = [(i,) for i in range(5000)]  # the next tracked allocation collects
-        gc.enable()
-        k = Key(v)
-        gc.disable()
-    finally:
-        gc.set_threshold(*saved)
-        gc.enable()
-    del drained
     junk = [object() for _ in range(1000)]  # reuses what was freed
     if sys.version_info < (3, 12):  # the collector runs inside the allocation
         assert seen == [v] and k.value is None and k.__reduce__()[1][2] == (None, None)
