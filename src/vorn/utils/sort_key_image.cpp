@@ -21,7 +21,8 @@ namespace {
 enum StepKind : uint8_t {
     kRootStep,     // the key's own value entered as a Struct or Variant: the version tag
                    // of its dict when read (the entries are unchanged while it is)
-    kNodeStep,     // a Struct or Variant value entered below it: its dict, and the tag
+    kNodeStep,     // a Struct or Variant value entered below it: its dict, and that dict's
+                   // version tag, as for the root
     kForwardStep,  // a recursive forwarder passed, the target it held, and the target's
                    // serial (an address alone may be a later function's)
     kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
