@@ -130,6 +130,52 @@ def test_nested_keys_follow_their_dicts_when_they_change(change, expected):
     assert outcome(cy_compare_for(INT_LIST), x, y) == expected
 
 
+class Attrs:
+    """An object whose instance dict serves as a Struct value, changed through the object."""
+
+
+def _instance_dict(**fields):
+    holder = Attrs()
+    for name, v in fields.items():
+        setattr(holder, name, v)
+    d = holder.__dict__
+    _holders[id(d)] = holder
+    return d
+
+
+_holders: dict[int, Attrs] = {}
+
+
+def _set(d, name, v):
+    setattr(_holders[id(d)], name, v)
+
+
+def _del(d, name):
+    delattr(_holders[id(d)], name)
+
+
+@pytest.mark.parametrize("change, expected", [
+    (lambda p: _set(p, "age", 9), 1),
+    (lambda p: _set(p, "name", "z"), 1),
+    (lambda p: _set(p, "age", 2), 0),
+    (lambda p: _del(p, "age"), KeyError),
+], ids=["field", "string field", "field made equal", "field deleted"])
+@pytest.mark.parametrize("nested", [False, True], ids=["own", "nested"])
+def test_keys_follow_instance_dicts_changed_through_their_objects(change, expected, nested):
+    # An instance dict may keep its values in its object, where attribute assignment
+    # changes them without going through the dict.
+    px, py = _instance_dict(name="a", age=1), _instance_dict(name="a", age=2)
+    x, y, t = px, py, PERSON
+    if nested:
+        x, y, t = _instance_dict(who=px), _instance_dict(who=py), T.struct(who=PERSON)
+    key = cy_make_vorn_key(t)
+    kx, ky = key(x), key(y)
+    assert kx < ky
+    change(px)
+    assert outcome(key_order(lambda v: {id(x): kx, id(y): ky}[id(v)]), x, y) == expected
+    assert outcome(cy_compare_for(t), x, y) == expected
+
+
 def _find(root, test):
     """The first object reachable from `root` through the collector's referents that passes `test`."""
     todo, seen = [root], set()

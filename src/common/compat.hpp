@@ -4,7 +4,9 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // VORN_COMPAT_PORTABLE forces every fallback, so the fallbacks are built and tested on
 // any version (the CMake option of that name sets it).
@@ -18,8 +20,8 @@
 #define VORN_COMPAT_PRIVATE 1  // private functions that 3.11 to 3.13 all declare
 #endif
 
-#if PY_VERSION_HEX < 0x030D0000 && !defined(VORN_COMPAT_PORTABLE)
-#define VORN_COMPAT_DICT_ENTRIES 1  // dict entries read in place (3.11 and 3.12 layout)
+#if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED) && !defined(VORN_COMPAT_PORTABLE)
+#define VORN_COMPAT_DICT_ENTRIES 1  // dict entries read in place (3.11 to 3.13 layout)
 #endif
 
 namespace vorn::compat {
@@ -203,7 +205,7 @@ inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
 // ---- Exact dicts read in place. ----
 
 #ifdef VORN_COMPAT_DICT_ENTRIES
-namespace dict_layout {  // Include/internal/pycore_dict.h of 3.11 and 3.12
+namespace dict_layout {  // Include/internal/pycore_dict.h of 3.11 to 3.13
 struct Keys {
     Py_ssize_t refcnt;
     uint8_t log2_size;
@@ -250,6 +252,11 @@ inline bool dict_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** val
     auto* mp = reinterpret_cast<PyDictObject*>(d);
     auto* keys = reinterpret_cast<dict_layout::Keys*>(mp->ma_keys);
     if (i < 0 || i >= keys->nentries) return false;
+#if PY_VERSION_HEX >= 0x030D0000
+    // 3.13 keeps a split table's values behind a header of its own, often in the
+    // object the dict belongs to; a plain lookup reads them.
+    if (mp->ma_values) return false;
+#endif
     dict_layout::read_entry(dict_layout::entries_of(keys), keys->kind != 0, i, key, value);
     if (mp->ma_values) *value = reinterpret_cast<PyObject**>(mp->ma_values)[i];  // split table
     return true;
@@ -362,6 +369,19 @@ inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity)
 inline uint64_t dict_version(PyObject* d) noexcept {
 #if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
     return reinterpret_cast<PyDictObject*>(d)->ma_version_tag;
+#elif PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED) && !defined(VORN_COMPAT_PORTABLE)
+    // 3.12 and 3.13 still keep the tag, which 3.14 drops, for every change made through
+    // the dict. 3.13 misses the changes made through an object to its instance dict
+    // while the dict's values live in the object (a split table), so a dict reports its
+    // tag only when its table is its own.
+    const auto* dict = reinterpret_cast<const PyDictObject*>(d);
+    if (dict->ma_values) return 0;
+    // Read by its place, between ma_used and ma_keys: the name is deprecated.
+    constexpr size_t at = offsetof(PyDictObject, ma_used) + sizeof(Py_ssize_t);
+    static_assert(offsetof(PyDictObject, ma_keys) == at + sizeof(uint64_t));
+    uint64_t tag;
+    std::memcpy(&tag, reinterpret_cast<const char*>(d) + at, sizeof tag);
+    return tag;
 #else
     (void)d;
     return 0;
