@@ -394,9 +394,14 @@ inline uint64_t dict_version(PyObject* d) noexcept {
 // before one raises RecursionError; 0 where that cannot be read, so that a caller then
 // makes every check.
 inline int recursion_headroom() noexcept {
-#if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
-    // A check fails when the count it decrements was already 0 or less.
+#if PY_VERSION_HEX < 0x030E0000 && !defined(USE_STACKCHECK) && !defined(VORN_COMPAT_PORTABLE)
+    // A check fails when the count it decrements was already 0 or less (3.13: less
+    // than 0, one check later, which this leaves unused).
+#if PY_VERSION_HEX < 0x030C0000
     const int remaining = PyThreadState_Get()->recursion_remaining;
+#else
+    const int remaining = PyThreadState_Get()->c_recursion_remaining;
+#endif
     return remaining > 0 ? remaining : 0;
 #else
     return 0;
