@@ -151,12 +151,15 @@ inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
 
 // A tag that stands for the current state of `type`'s attributes: while it is unchanged,
 // so is every type_lookup on the type. The interpreter assigns it (type_lookup does) and
-// drops it when the type or a base changes. 0 when there is none, and always from 3.12
-// on, where each interpreter numbers its types afresh: only on 3.11 is a tag never
-// reused in the process, so that a type and a tag seen together name one state of one
-// type even after that type is gone.
+// drops it when the type or a base changes; 0 when there is none. Tags only count up:
+// from one counter for the process on 3.11, and from 3.12 one for static and immutable
+// types and one per interpreter for the others. Our modules load in one interpreter per
+// process, so a type and a tag seen together name one state of one type even after
+// that type is gone.
 inline unsigned type_version(PyTypeObject* type) noexcept {
-#if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX < 0x030C0000
+#if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX >= 0x030D0000
+    return type->tp_version_tag;  // 3.13 sets no flag: a tag holds while it is not 0
+#elif defined(VORN_COMPAT_PRIVATE)
     return PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
 #else
     (void)type;
