@@ -13,6 +13,9 @@
 #if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
 #define VORN_COMPAT_INT_DIGITS 1  // ints are read through ob_digit and the signed size
 #endif
+#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030E0000 && !defined(VORN_COMPAT_PORTABLE)
+#define VORN_COMPAT_INT_TAG 1  // ints are read through ob_digit and the tag of 3.12 and 3.13
+#endif
 #if PY_VERSION_HEX < 0x030D0000
 #define VORN_COMPAT_311_NAMES 1  // functions that 3.13 renamed or removed
 #endif
@@ -50,11 +53,29 @@ inline bool compact_int(PyObject* o, Py_ssize_t* out) noexcept {
 #endif
 }
 
-// The value of `o` if it fits in 64 bits (read directly for up to two digits); false
+// The value of the int of `count` digits `d` (least significant first, count > 1) and
+// sign `negative` if it fits in 64 bits, read for two and three digits; false otherwise.
+inline bool multi_digit_value(const digit* d, Py_ssize_t count, bool negative, int64_t* out) noexcept {
+    int64_t magnitude;
+    if (count == 2) {
+        magnitude = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT;
+    } else if (count == 3 && uint64_t{d[2]} < (uint64_t{1} << (63 - 2 * PyLong_SHIFT))) {
+        // Three digits make up to 90 bits; the magnitude fits below 2**63 when the top
+        // one holds at most 3 bits (-2**63 itself goes the general way).
+        magnitude = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT |
+                    static_cast<int64_t>(d[2]) << (2 * PyLong_SHIFT);
+    } else {
+        return false;
+    }
+    *out = negative ? -magnitude : magnitude;
+    return true;
+}
+
+// The value of `o` if it fits in 64 bits (read directly for up to three digits); false
 // for a larger int. Never leaves an exception.
 inline bool int64_value(PyObject* o, int64_t* out) noexcept {
-#ifdef VORN_COMPAT_INT_DIGITS
-    const Py_ssize_t size = Py_SIZE(o);
+#if defined(VORN_COMPAT_INT_DIGITS)
+    const Py_ssize_t size = Py_SIZE(o);  // the number of digits, signed
     const digit* d = reinterpret_cast<PyLongObject*>(o)->ob_digit;
     // One digit or none (0 keeps one zero digit): the value is the digit times the
     // signed size, without a branch on which of the three it is.
@@ -62,19 +83,17 @@ inline bool int64_value(PyObject* o, int64_t* out) noexcept {
         *out = size * static_cast<int64_t>(d[0]);
         return true;
     }
-    if (size == 2 || size == -2) {
-        const int64_t magnitude = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT;
-        *out = size > 0 ? magnitude : -magnitude;
+    if (multi_digit_value(d, size < 0 ? -size : size, size < 0, out)) return true;
+#elif defined(VORN_COMPAT_INT_TAG)
+    const uintptr_t tag = reinterpret_cast<PyLongObject*>(o)->long_value.lv_tag;
+    const digit* d = reinterpret_cast<PyLongObject*>(o)->long_value.ob_digit;
+    const int64_t sign = 1 - static_cast<int64_t>(tag & _PyLong_SIGN_MASK);  // sign bits 0, 1, 2: +, 0, -
+    const auto count = static_cast<Py_ssize_t>(tag >> _PyLong_NON_SIZE_BITS);
+    if (count <= 1) {  // zero has no digit or a zero one: its sign makes the product 0
+        *out = sign * static_cast<int64_t>(d[0]);
         return true;
     }
-    // Three digits make up to 90 bits; the magnitude fits below 2**63 when the top one
-    // holds at most 3 bits (-2**63 itself goes the general way).
-    if ((size == 3 || size == -3) && uint64_t{d[2]} < (uint64_t{1} << (63 - 2 * PyLong_SHIFT))) {
-        const int64_t magnitude = static_cast<int64_t>(d[0]) | static_cast<int64_t>(d[1]) << PyLong_SHIFT |
-                                  static_cast<int64_t>(d[2]) << (2 * PyLong_SHIFT);
-        *out = size > 0 ? magnitude : -magnitude;
-        return true;
-    }
+    if (multi_digit_value(d, count, sign < 0, out)) return true;
 #else
     Py_ssize_t small;
     if (compact_int(o, &small)) {
