@@ -3,6 +3,8 @@ machine, unlike timings).
 
     .venv/bin/python bench/callgrind_counts.py [case ...|all] [--keep DIR]
                                                 (default cases: struct struct5 array)
+    .venv/bin/python bench/callgrind_counts.py sorted_key_list
+                                                (instructions per SortedKeyList.add)
     .venv/bin/python bench/callgrind_counts.py --memory [case ...]
                                                 (default cases: structs variants lists)
 
@@ -91,8 +93,35 @@ def _case_setup(case):
             "loop overhead": (operator.is_, *replay(values))}
 
 
+ADDS = 20_000  # Structs added per SortedKeyList case, as bench_composites.py adds
+
+
+def _adds(way):
+    """What bench_composites.py times for SortedKeyList.add: adds ADDS Structs to a
+    SortedKeyList of our keys ("ours"), or their itemgetter tuples to a SortedList
+    ("alternative"); with way "-", only makes the values."""
+    sys.path.insert(0, str(HERE))
+    import sample_values as sv
+    from sortedcontainers import SortedKeyList, SortedList
+    from vorn.utils._sortkit import cy_make_vorn_key
+    people = sv.people(random.Random(12), ADDS)
+    key, getter = cy_make_vorn_key(sv.PERSON), operator.itemgetter("name", "age")
+    if way == "ours":
+        s = SortedKeyList(key=key)
+        for p in people:
+            s.add(p)
+    elif way == "alternative":
+        s = SortedList()
+        for p in people:
+            s.add(getter(p))
+    print(ADDS)
+
+
 def child(case, way):
     gc.disable()
+    if case == "sorted_key_list":
+        _adds(way)
+        return
     ways = _case_setup(case)
     if way != "-":
         op, lefts, rights = ways[way]
@@ -117,7 +146,7 @@ def _count(case, way, keep=None):
 
 
 CASES = ["struct", "struct5", "array", "vornarray", "variant", "dict", "set", "linked", "integer",
-         "eq_struct"]
+         "eq_struct", "sorted_key_list"]
 
 
 MEMORY_EVENTS = {"Ir": "instructions", "D1mr": "L1 read misses", "DLmr": "LL read misses"}
@@ -187,9 +216,11 @@ def main(args):
         pathlib.Path(keep).mkdir(parents=True, exist_ok=True)
     cases = CASES if args == ["all"] else args or ["struct", "struct5", "array"]
     for case in cases:
-        ways = list(_case_setup(case))
+        adds = case == "sorted_key_list"
+        ways = ["ours", "alternative"] if adds else list(_case_setup(case))
         base, pairs = _count(case, "-", keep)
-        print(f"== {case}: instructions per comparison, over {pairs} comparisons", flush=True)
+        what = "add, over" if adds else "comparison, over"
+        print(f"== {case}: instructions per {what} {pairs} {'adds' if adds else 'comparisons'}", flush=True)
         for way in ways:
             total, _ = _count(case, way, keep)
             print(f"   {way:<16} {(total - base) / pairs:8.0f}", flush=True)

@@ -411,30 +411,59 @@ def test_a_key_made_with_a_half_built_array_comparer_raises_as_it_does(monkeypat
     assert seen and seen[0][0] == seen[0][1] == RuntimeError
 
 
-def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack():
+class _Deeper:
+    """Reading any attribute calls `fn`, a few native frames further down."""
+
+    def __init__(self, fn):
+        self.fn = fn
+
+    def __getattr__(self, name):
+        return self.fn()
+
+
+def _nested_structs(depth):
+    """A type of Structs nested `depth` deep with its value: every step of its image
+    stands for a recursion check of the comparer's."""
+    t, v = T.struct(), {}
+    for _ in range(depth):
+        t, v = T.struct(a=t), {"a": v}
+    return t, v
+
+
+@pytest.mark.parametrize("shift", [0, 1, 2])
+@pytest.mark.parametrize("t, x, y", [
+    (INT_LIST, linked([0] * 7 + [1]), linked([0] * 7 + [2])),
+    (*_nested_structs(3), _nested_structs(3)[1]),
+    (*_nested_structs(8), _nested_structs(8)[1]),
+], ids=["int lists", "3 nested structs", "8 nested structs"])
+def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack(shift, t, x, y):
     # Each level goes deeper into the C stack (next(map(...)) recurses natively): near
     # its end the comparer's own checks raise, and the image must not answer instead.
+    # A level takes several checks; starting `shift` attribute reads deeper meets every
+    # number of checks left at some level.
     import threading
-    key = cy_make_vorn_key(INT_LIST)
-    x, y = linked([0] * 7 + [1]), linked([0] * 7 + [2])
+    key = cy_make_vorn_key(t)
     kx, ky = key(x), key(y)
-    stale_value = linked([0] * 7 + [1])
+    stale_value = copy.deepcopy(x)
     stale = key(stale_value)
     stale_value["zz"] = 0  # changed and changed back: its image is out of date, so the
     del stale_value["zz"]  # comparer orders it, on the same path
     results = []
 
     def level(n):
-        pair = (outcome(operator.lt, kx, ky), outcome(operator.lt, stale, ky))
+        pair = (outcome(operator.le, kx, ky), outcome(operator.le, stale, ky))
         results.append(pair)
         if not (isinstance(pair[0], tuple) and isinstance(pair[1], tuple)) and n < 10**6:
             next(map(level, [n + 1]))
+
+    def start(shift):
+        return level(0) if shift == 0 else _Deeper(lambda: start(shift - 1)).x
 
     saved_limit, saved_size = sys.getrecursionlimit(), threading.stack_size()
     sys.setrecursionlimit(10**7)
     threading.stack_size(4 * 1024 * 1024)
     try:
-        thread = threading.Thread(target=level, args=(0,))
+        thread = threading.Thread(target=start, args=(shift,))
         thread.start()
         thread.join()
     finally:

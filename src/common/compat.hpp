@@ -173,8 +173,9 @@ inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
 // drops it when the type or a base changes; 0 when there is none. Tags only count up:
 // from one counter for the process on 3.11, and from 3.12 one for static and immutable
 // types and one per interpreter for the others. Our modules load in one interpreter per
-// process, so a type and a tag seen together name one state of one type even after
-// that type is gone.
+// process (and do not support its being finalised and started again, which restarts
+// those counters), so a type and a tag seen together name one state of one type even
+// after that type is gone.
 inline unsigned type_version(PyTypeObject* type) noexcept {
 #if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX >= 0x030D0000
     return type->tp_version_tag;  // 3.13 sets no flag: a tag holds while it is not 0
