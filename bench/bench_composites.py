@@ -13,6 +13,7 @@ import collections
 import datetime
 import functools
 import operator
+import platform
 import random
 import sys
 
@@ -174,6 +175,7 @@ def collector_rows(table, scalars, struct_off):
 
 
 def main():
+    print(f"CPython {platform.python_version()}")
     if QUICK:
         print("--quick: every count below is divided by 10")
     table = Table("scalar keyed sorts against sorting pre-made datetime.date objects")
