@@ -133,45 +133,29 @@ def test_nested_keys_follow_their_dicts_when_they_change(change, expected):
 class Attrs:
     """An object whose instance dict serves as a Struct value, changed through the object."""
 
-
-def _instance_dict(**fields):
-    holder = Attrs()
-    for name, v in fields.items():
-        setattr(holder, name, v)
-    d = holder.__dict__
-    _holders[id(d)] = holder
-    return d
-
-
-_holders: dict[int, Attrs] = {}
-
-
-def _set(d, name, v):
-    setattr(_holders[id(d)], name, v)
-
-
-def _del(d, name):
-    delattr(_holders[id(d)], name)
+    def __init__(self, **fields):
+        for name, v in fields.items():
+            setattr(self, name, v)
 
 
 @pytest.mark.parametrize("change, expected", [
-    (lambda p: _set(p, "age", 9), 1),
-    (lambda p: _set(p, "name", "z"), 1),
-    (lambda p: _set(p, "age", 2), 0),
-    (lambda p: _del(p, "age"), KeyError),
+    (lambda o: setattr(o, "age", 9), 1),
+    (lambda o: setattr(o, "name", "z"), 1),
+    (lambda o: setattr(o, "age", 2), 0),
+    (lambda o: delattr(o, "age"), KeyError),
 ], ids=["field", "string field", "field made equal", "field deleted"])
 @pytest.mark.parametrize("nested", [False, True], ids=["own", "nested"])
 def test_keys_follow_instance_dicts_changed_through_their_objects(change, expected, nested):
     # An instance dict may keep its values in its object, where attribute assignment
     # changes them without going through the dict.
-    px, py = _instance_dict(name="a", age=1), _instance_dict(name="a", age=2)
-    x, y, t = px, py, PERSON
+    ox, oy = Attrs(name="a", age=1), Attrs(name="a", age=2)
+    x, y, t = vars(ox), vars(oy), PERSON
     if nested:
-        x, y, t = _instance_dict(who=px), _instance_dict(who=py), T.struct(who=PERSON)
+        x, y, t = vars(Attrs(who=x)), vars(Attrs(who=y)), T.struct(who=PERSON)
     key = cy_make_vorn_key(t)
     kx, ky = key(x), key(y)
     assert kx < ky
-    change(px)
+    change(ox)
     assert outcome(key_order(lambda v: {id(x): kx, id(y): ky}[id(v)]), x, y) == expected
     assert outcome(cy_compare_for(t), x, y) == expected
 
