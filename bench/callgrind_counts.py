@@ -219,8 +219,8 @@ def main(args):
         adds = case == "sorted_key_list"
         ways = ["ours", "alternative"] if adds else list(_case_setup(case))
         base, pairs = _count(case, "-", keep)
-        what = "add, over" if adds else "comparison, over"
-        print(f"== {case}: instructions per {what} {pairs} {'adds' if adds else 'comparisons'}", flush=True)
+        unit = "add" if adds else "comparison"
+        print(f"== {case}: instructions per {unit}, over {pairs} {unit}s", flush=True)
         for way in ways:
             total, _ = _count(case, way, keep)
             print(f"   {way:<16} {(total - base) / pairs:8.0f}", flush=True)

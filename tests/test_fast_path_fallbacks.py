@@ -139,14 +139,24 @@ def test_sets_sorted_natively_order_as_keys_sort_them(t, sets):
             assert compare(x, y) == expected
 
 
+def _element_key_class(set_compare):
+    """The key class a Set comparer sorts its elements by (reachable through the
+    collector), and the __init__ it has."""
+    [keys] = [r for r in gc.get_referents(set_compare) if isinstance(r, type)]
+    return keys, keys.__dict__["__init__"]
+
+
+def _descending(keys):
+    keys.__init__ = lambda self, v: CyVornKey.__init__(self, -v, cy_compare_int)
+
+
 def test_a_set_comparer_sorts_with_the_key_class_its_sets_iteration_leaves():
     compare = cy_compare_for(T.set_(I))
-    [keys] = [r for r in gc.get_referents(compare) if isinstance(r, type)]
-    ours = keys.__dict__["__init__"]
+    keys, ours = _element_key_class(compare)
 
     class Reversing(set):
         def __iter__(self):
-            keys.__init__ = lambda self, v: CyVornKey.__init__(self, -v, cy_compare_int)
+            _descending(keys)
             return set.__iter__(self)
     try:
         assert compare(Reversing({1, 5}), {2, 3}) == 1  # [5, 1] against [3, 2]
@@ -162,9 +172,8 @@ def test_a_set_comparer_sorts_with_its_key_class_as_it_is_now(first):
     # given another __init__ after a comparison, it is what sorts the next one.
     compare = cy_compare_for(T.set_(I))
     assert compare(first, {2, 3}) == -1
-    [keys] = [r for r in gc.get_referents(compare) if isinstance(r, type)]
-    ours = keys.__dict__["__init__"]
-    keys.__init__ = lambda self, v: CyVornKey.__init__(self, -v, cy_compare_int)  # descending
+    keys, ours = _element_key_class(compare)
+    _descending(keys)
     try:
         assert compare({1, 5}, {2, 3}) == 1  # [5, 1] against [3, 2]
     finally:
