@@ -119,7 +119,14 @@ ModuleSetup::ModuleSetup(const char* short_name_, const char* full_name_, const 
     static_assert(offsetof(ModuleSetup, def) == 0);
     slots[0] = {Py_mod_create, reinterpret_cast<void*>(module_create)};
     slots[1] = {0, nullptr};  // the execute slot, set by init_module
+#ifdef Py_mod_gil
+    // The modules rely on the interpreter lock: a free-threaded interpreter keeps it
+    // on while they are loaded.
+    slots[2] = {Py_mod_gil, Py_MOD_GIL_USED};
+#else
     slots[2] = {0, nullptr};
+#endif
+    slots[3] = {0, nullptr};
     def.m_base = PyModuleDef_HEAD_INIT;
     def.m_name = short_name_;
     def.m_doc = doc;

@@ -18,7 +18,7 @@ struct ModuleSetup {
     PyObject* globals = nullptr;  // its dict
     int64_t interpreter_id = -1;  // recorded by the first create step
 
-    PyModuleDef_Slot slots[3];
+    PyModuleDef_Slot slots[4];
 
     ModuleSetup(const char* short_name, const char* full_name, const char* doc,
                 int (*exec)(PyObject* module, PyObject* globals)) noexcept;
