@@ -3,6 +3,8 @@ made from Python (the table of states, a state, its tables, the specialisation c
 module's binding of the table) is seen by the very next call."""
 from __future__ import annotations
 
+import weakref
+
 import pytest
 
 from vorn import _pfnlink
@@ -116,3 +118,37 @@ def test_state_objects_that_are_not_exact_dicts_are_looked_up_every_time(reg):
     assert reg.call("f") == 1
     dict.__setitem__(direct, b"f", (returns(8), False))
     assert reg.call("f") == 8
+
+
+class Callable:
+    def __call__(self, *args):
+        return 1
+
+
+def _generic(specialised):
+    def factory(_fns, *_types):
+        return specialised
+    return factory
+
+
+@pytest.mark.parametrize("release", [lambda reg: reg.free(), lambda reg: _pfnlink.clear_platform_state()],
+                         ids=["registry freed", "state cleared"])
+@pytest.mark.parametrize("generic", [False, True], ids=["direct", "generic"])
+def test_what_the_last_call_found_is_released_with_its_registry(release, generic):
+    # The kept target must not outlive the state it came from, nor wait for a call on
+    # another registry to let it go.
+    target = Callable()
+    alive = weakref.ref(target)
+    reg = bridge.Registry()
+    try:
+        if generic:
+            reg.register([{"name": "f", "fn": _generic(target), "type_parameters": ["T"]}])
+            assert reg.call("f", ret_type=I, type_args=[bridge.CType(I)]) == 1
+        else:
+            reg.register([{"name": "f", "fn": target, "inputs": [], "output": I}])
+            assert reg.call("f") == 1
+        del target
+        release(reg)
+        assert alive() is None
+    finally:
+        reg.free()

@@ -1,4 +1,6 @@
-// Every use of interpreter internals, each with a portable fallback (CPython 3.11 to 3.13).
+// Every use of interpreter internals, each with a portable fallback. The internals of
+// CPython 3.11 to 3.15 are known here; a later version builds with the fallbacks, so
+// that it works on its first day.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -10,21 +12,24 @@
 
 // VORN_COMPAT_PORTABLE forces every fallback, so the fallbacks are built and tested on
 // any version (the CMake option of that name sets it).
-#if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
+#if PY_VERSION_HEX < 0x03100000 && !defined(VORN_COMPAT_PORTABLE)
+#define VORN_COMPAT_KNOWN 1  // 3.11 to 3.15, whose internals this header reads
+#endif
+#if defined(VORN_COMPAT_KNOWN) && PY_VERSION_HEX < 0x030C0000
 #define VORN_COMPAT_INT_DIGITS 1  // ints are read through ob_digit and the signed size
 #endif
-#if PY_VERSION_HEX >= 0x030C0000 && PY_VERSION_HEX < 0x030E0000 && !defined(VORN_COMPAT_PORTABLE)
-#define VORN_COMPAT_INT_TAG 1  // ints are read through ob_digit and the tag of 3.12 and 3.13
+#if defined(VORN_COMPAT_KNOWN) && PY_VERSION_HEX >= 0x030C0000
+#define VORN_COMPAT_INT_TAG 1  // ints are read through ob_digit and the tag of 3.12 on
 #endif
 #if PY_VERSION_HEX < 0x030D0000
 #define VORN_COMPAT_311_NAMES 1  // functions that 3.13 renamed or removed
 #endif
-#if PY_VERSION_HEX < 0x030E0000 && !defined(VORN_COMPAT_PORTABLE)
-#define VORN_COMPAT_PRIVATE 1  // private functions that 3.11 to 3.13 all declare
+#if defined(VORN_COMPAT_KNOWN)
+#define VORN_COMPAT_PRIVATE 1  // private functions that 3.11 to 3.15 all declare
 #endif
 
-#if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED) && !defined(VORN_COMPAT_PORTABLE)
-#define VORN_COMPAT_DICT_ENTRIES 1  // dict entries read in place (3.11 to 3.13 layout)
+#if defined(VORN_COMPAT_KNOWN) && !defined(Py_GIL_DISABLED)
+#define VORN_COMPAT_DICT_ENTRIES 1  // dict entries read in place (3.11 to 3.15 layout)
 #endif
 
 namespace vorn::compat {
@@ -110,7 +115,10 @@ inline bool int64_value(PyObject* o, int64_t* out) noexcept {
 
 // -1, 0 or 1 by the sign of `o`.
 inline int int_sign(PyObject* o) noexcept {
-#ifdef VORN_COMPAT_PRIVATE
+#if defined(VORN_COMPAT_INT_TAG)
+    // Sign bits 0, 1, 2: +, 0, -.
+    return 1 - static_cast<int>(reinterpret_cast<PyLongObject*>(o)->long_value.lv_tag & _PyLong_SIGN_MASK);
+#elif defined(VORN_COMPAT_PRIVATE)
     return _PyLong_Sign(o);
 #else
     Py_ssize_t small;
@@ -172,13 +180,13 @@ inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
 // so is every type_lookup on the type. The interpreter assigns it (type_lookup does) and
 // drops it when the type or a base changes; 0 when there is none. Tags only count up:
 // from one counter for the process on 3.11, and from 3.12 one for static and immutable
-// types and one per interpreter for the others. Our modules load in one interpreter per
+// types and one per interpreter for the others (still so in 3.15). Our modules load in one interpreter per
 // process (and do not support its being finalised and started again, which restarts
 // those counters), so a type and a tag seen together name one state of one type even
 // after that type is gone.
 inline unsigned type_version(PyTypeObject* type) noexcept {
 #if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX >= 0x030D0000
-    return type->tp_version_tag;  // 3.13 sets no flag: a tag holds while it is not 0
+    return type->tp_version_tag;  // 3.13 on set no flag: a tag holds while it is not 0
 #elif defined(VORN_COMPAT_PRIVATE)
     return PyType_HasFeature(type, Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
 #else
@@ -228,7 +236,7 @@ inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
 // ---- Exact dicts read in place. ----
 
 #ifdef VORN_COMPAT_DICT_ENTRIES
-namespace dict_layout {  // Include/internal/pycore_dict.h of 3.11 to 3.13
+namespace dict_layout {  // Include/internal/pycore_dict.h of 3.11 to 3.15
 struct Keys {
     Py_ssize_t refcnt;
     uint8_t log2_size;
@@ -276,7 +284,7 @@ inline bool dict_entry(PyObject* d, Py_ssize_t i, PyObject** key, PyObject** val
     auto* keys = reinterpret_cast<dict_layout::Keys*>(mp->ma_keys);
     if (i < 0 || i >= keys->nentries) return false;
 #if PY_VERSION_HEX >= 0x030D0000
-    // 3.13 keeps a split table's values behind a header of its own, often in the
+    // 3.13 on keep a split table's values behind a header of their own, often in the
     // object the dict belongs to; a plain lookup reads them.
     if (mp->ma_values) return false;
 #endif
@@ -384,40 +392,41 @@ inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity)
 #endif
 }
 
-// ---- Dict versions. ----
+// ---- Dict versions (3.11). ----
 
 // A tag of the exact dict `d` that changes with every change made to it, so that what
 // was found in it can be kept until then; 0 where the interpreter keeps none (a caller
-// then keeps nothing).
+// then keeps nothing). Read on 3.11 only: 3.12 deprecates the tag and 3.14 drops it;
+// from 3.12 on, dict watchers tell of changes instead (dict_signal.hpp).
 inline uint64_t dict_version(PyObject* d) noexcept {
 #if PY_VERSION_HEX < 0x030C0000 && !defined(VORN_COMPAT_PORTABLE)
     return reinterpret_cast<PyDictObject*>(d)->ma_version_tag;
-#elif PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED) && !defined(VORN_COMPAT_PORTABLE)
-    // 3.12 and 3.13 still keep the tag, which 3.14 drops, for every change made through
-    // the dict. 3.13 misses the changes made through an object to its instance dict
-    // while the dict's values live in the object (a split table), so a dict reports its
-    // tag only when its table is its own.
-    const auto* dict = reinterpret_cast<const PyDictObject*>(d);
-    if (dict->ma_values) return 0;
-    // Read by its place, between ma_used and ma_keys: the name is deprecated.
-    constexpr size_t at = offsetof(PyDictObject, ma_used) + sizeof(Py_ssize_t);
-    static_assert(offsetof(PyDictObject, ma_keys) == at + sizeof(uint64_t));
-    uint64_t tag;
-    std::memcpy(&tag, reinterpret_cast<const char*>(d) + at, sizeof tag);
-    return tag;
 #else
     (void)d;
     return 0;
 #endif
 }
 
+// Whether the interpreter tells a dict watcher of every change to the exact dict `d`.
+// 3.13.0 tells of none made through an object to its instance dict while the dict's
+// values live in the object (mended in 3.13.1).
+inline bool dict_changes_reported(PyObject* d) noexcept {
+#if PY_VERSION_HEX >= 0x030D0000 && PY_VERSION_HEX < 0x030E0000
+    if (Py_Version < 0x030D0100 && reinterpret_cast<PyDictObject*>(d)->ma_values) return false;
+#else
+    (void)d;
+#endif
+    return true;
+}
+
 // ---- Interpreter state. ----
 
 // How many recursion checks (Py_EnterRecursiveCall) in a row the calling thread passes
 // before one raises RecursionError; 0 where that cannot be read, so that a caller then
-// makes every check.
+// makes every check. Up to 3.13 a check counts; from 3.14 it fails only when the C
+// stack at the check lies past the interpreter's limit (recursion_checks_by_stack).
 inline int recursion_headroom() noexcept {
-#if PY_VERSION_HEX < 0x030E0000 && !defined(USE_STACKCHECK) && !defined(VORN_COMPAT_PORTABLE)
+#if defined(VORN_COMPAT_KNOWN) && PY_VERSION_HEX < 0x030E0000 && !defined(USE_STACKCHECK)
     // A check fails when the count it decrements was already 0 or less (3.13: less
     // than 0, one check later, which this leaves unused).
 #if PY_VERSION_HEX < 0x030C0000
@@ -430,6 +439,16 @@ inline int recursion_headroom() noexcept {
     return 0;
 #endif
 }
+
+// Whether a recursion check depends only on the address of the C stack where it is
+// made (3.14 and 3.15 count nothing): then checks made in one frame all come out as
+// the first did.
+inline constexpr bool recursion_checks_by_stack =
+#if defined(VORN_COMPAT_KNOWN) && PY_VERSION_HEX >= 0x030E0000
+    true;
+#else
+    false;
+#endif
 
 inline bool is_finalizing() noexcept {
 #ifdef VORN_COMPAT_311_NAMES

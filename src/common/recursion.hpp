@@ -83,7 +83,8 @@ private:
 // making them: entered one by one where those calls would enter theirs, so that
 // RecursionError comes where it would, and all left together when the walk ends.
 // When the thread has room for more checks than the walk can enter, none can fail
-// and none is made. The C stack is the caller's to check: the calls stood in for
+// and none is made; where checks read only the C stack, the first one made answers
+// for all. The C stack is the caller's to check: the calls stood in for
 // would each probe it deeper (stack_has_room).
 class RecursionChecks {
 public:
@@ -99,6 +100,8 @@ public:
         if (all_pass_) return true;
         if (Py_EnterRecursiveCall(where)) return false;
         ++entered_;
+        // Where a check reads only the C stack, the later ones, made in this frame, pass too.
+        all_pass_ = compat::recursion_checks_by_stack;
         return true;
     }
 

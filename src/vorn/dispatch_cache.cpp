@@ -1,9 +1,9 @@
 // The target of the last platform call, served again while nothing it was found
 // through has changed: a run of calls of one function skips the global lookup and
-// the dict probes of the dispatch state. Dict version tags change with every change
-// of a dict, made from Python or from here; the dicts are held, so that their
-// addresses cannot come back as other dicts. Under the interpreter lock.
-#include "common/compat.hpp"
+// the dict probes of the dispatch state. The dicts are stamped (dict_signal), so any
+// change to one, made from Python or from here, ends what was kept; they are held, so
+// that their addresses cannot come back as other dicts. Under the interpreter lock.
+#include "common/dict_signal.hpp"
 #include "vorn/pfnlink.hpp"
 
 #include <cstdint>
@@ -18,7 +18,7 @@ struct Kept {
     PlatformRegistry* registry = nullptr;
     Ref name;  // the bytes object name_bytes() keeps for runs of one name
     Ref states, direct, generic, cache;
-    uint64_t globals_version = 0, states_version = 0, direct_version = 0, generic_version = 0, cache_version = 0;
+    uint64_t globals_version = 0, states_version = 0, direct_version = 0, generic_version = 0, cache_version = 0;  // stamps
     size_t n_type_args = 0;
     VornType* type_args[kMaxTypeArgs] = {};
     Target target;
@@ -29,8 +29,8 @@ Kept& kept() noexcept {
     return *k;
 }
 
-// The version of an exact dict, or 0 for anything else.
-uint64_t version_of(PyObject* d) noexcept { return d && PyDict_CheckExact(d) ? compat::dict_version(d) : 0; }
+// The stamp of an exact dict, or 0 for anything else.
+uint64_t stamp_of(PyObject* d) noexcept { return d && PyDict_CheckExact(d) ? dict_signal::stamp(d) : 0; }
 
 bool same_type_args(const Kept& k, const CurrentCall& call) noexcept {
     size_t n = call.type_args ? call.n_type_args : 0;
@@ -46,17 +46,25 @@ bool same_type_args(const Kept& k, const CurrentCall& call) noexcept {
 bool cached_target(const CurrentCall& call, PyObject* name, Target& target) noexcept {
     const Kept& k = kept();
     if (!k.valid || call.registry != k.registry || name != k.name.get()) return false;
-    if (compat::dict_version(globals()) != k.globals_version ||
-        compat::dict_version(k.states.get()) != k.states_version ||
-        compat::dict_version(k.direct.get()) != k.direct_version)
+    if (!dict_signal::unchanged(globals(), k.globals_version) ||
+        !dict_signal::unchanged(k.states.get(), k.states_version) ||
+        !dict_signal::unchanged(k.direct.get(), k.direct_version))
         return false;
     if (k.generic) {
-        if (compat::dict_version(k.generic.get()) != k.generic_version ||
-            compat::dict_version(k.cache.get()) != k.cache_version || !same_type_args(k, call))
+        if (!dict_signal::unchanged(k.generic.get(), k.generic_version) ||
+            !dict_signal::unchanged(k.cache.get(), k.cache_version) || !same_type_args(k, call))
             return false;
     }
     target = k.target;
     return true;
+}
+
+void forget_target(PlatformRegistry* registry) noexcept {
+    Kept& k = kept();
+    if (registry && k.registry != registry) return;
+    // Moved out first: releasing a callable may run code that calls back in here.
+    Kept dropped = std::move(k);
+    k = Kept{};
 }
 
 void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail& trail,
@@ -65,10 +73,10 @@ void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail&
     k.valid = false;
     size_t n = call.type_args ? call.n_type_args : 0;
     if (trail.generic && n > kMaxTypeArgs) return;
-    uint64_t globals_version = compat::dict_version(globals());
-    uint64_t states_version = version_of(trail.states), direct_version = version_of(trail.direct);
-    uint64_t generic_version = trail.generic ? version_of(trail.generic) : 1;
-    uint64_t cache_version = trail.generic ? version_of(trail.cache) : 1;
+    uint64_t globals_version = dict_signal::stamp(globals());
+    uint64_t states_version = stamp_of(trail.states), direct_version = stamp_of(trail.direct);
+    uint64_t generic_version = trail.generic ? stamp_of(trail.generic) : 1;
+    uint64_t cache_version = trail.generic ? stamp_of(trail.cache) : 1;
     if (!globals_version || !states_version || !direct_version || !generic_version || !cache_version) return;
     k.registry = call.registry;
     k.name = Ref::borrow(name);

@@ -38,6 +38,7 @@ void on_free_hook(PlatformRegistry* registry) noexcept {
             dropped = Ref::steal(PyObject_CallMethodObjArgs(states.get(), str<"pop">(), key.get(),
                                                             Py_None, nullptr));
         if (!dropped) report_unraisable("vorn._pfnlink._on_free_hook", "_on_free_hook", nullptr);
+        forget_target(registry);
     }
     PyGILState_Release(gil);
 }

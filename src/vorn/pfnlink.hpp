@@ -58,9 +58,12 @@ struct TargetTrail {
 // its trail has changed since, from Python or not. True when `target` was filled.
 bool cached_target(const CurrentCall& call, PyObject* name, Target& target) noexcept;
 // Keeps `target` for the calls that follow, when its trail allows it: exact dicts
-// whose changes the interpreter tracks.
+// whose changes can be followed (dict_signal).
 void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail& trail,
                      const Target& target) noexcept;
+// Drops what was kept for `registry` (for any registry when null), releasing it at
+// once: a freed registry or a cleared state keeps nothing alive.
+void forget_target(PlatformRegistry* registry) noexcept;
 
 // The specialised callable of generic function `name` for the type arguments of
 // `call`, made by its factory on first use and cached in the dispatch state.

@@ -24,6 +24,7 @@ constexpr const char* kDoc =
 PyObject* clear_platform_state_impl(NativeFunction*, PyObject* const*) noexcept {
     Ref states = Ref::steal(global(str<"_dispatch_states">()));
     if (!states) return nullptr;
+    forget_target(nullptr);
     Ref r = Ref::steal(PyObject_CallMethodNoArgs(states.get(), str<"clear">()));
     if (!r) return nullptr;
     Py_RETURN_NONE;

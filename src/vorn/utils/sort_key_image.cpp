@@ -2,6 +2,7 @@
 // let keys order exact dicts without calling their comparers, and the in-place walk
 // of Array keys.
 #include "common/compat.hpp"
+#include "common/dict_signal.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/composites.hpp"
 #include "vorn/utils/sort_key.hpp"
@@ -19,14 +20,14 @@ namespace vorn::sortkit {
 namespace {
 
 enum StepKind : uint8_t {
-    kRootStep,     // the key's own value entered as a Struct or Variant: the version tag
-                   // of its dict when read (the entries are unchanged while it is)
-    kNodeStep,     // a Struct or Variant value entered below it: its dict, and that dict's
-                   // version tag, as for the root
+    kRootStep,     // the key's own value entered as a Struct or Variant: the stamp of
+                   // its dict when read (dict_signal: the entries hold while it does)
+    kNodeStep,     // a Struct or Variant value entered below it: its dict, and that
+                   // dict's stamp, as for the root
     kForwardStep,  // a recursive forwarder passed, the target it held, and the target's
                    // serial (an address alone may be a later function's)
     kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
-                   // case table, read once the names are equal, with its version tag
+                   // case table, read once the names are equal, with its stamp
     // A scalar under one of the scalar orders (Leaf), held as the key's own code for it
     // would be (code_of), so that comparing two reads neither object: no word for
     // the order that makes all values equal; the code for an Integer or a Float; for a
@@ -114,7 +115,7 @@ public:
         const bool is_struct = spec == &compare_struct_spec.function;
         if (!is_struct && spec != &compare_variant_spec.function) return add_value(leaf_of(fn, 3), v);
         if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
-        const uint64_t version = compat::dict_version(v);
+        const uint64_t version = dict_signal::stamp(v);
         // The first value entered is the key's own (only forwarders come before it),
         // which the key holds: its dict is read through the key.
         const bool root = !entered_;
@@ -205,7 +206,7 @@ private:
         if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return false;
         tag_field.name = tag_field.key = str<"type">();  // interned, alive for the process
         PyObject* tag = str_item(d, tag_field);
-        const uint64_t version = compat::dict_version(cases);
+        const uint64_t version = dict_signal::stamp(cases);
         if (!tag || !PyUnicode_CheckExact(tag) || !version || !add(kTagStep, tag, cases, version)) return false;
         Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
         PyObject* case_fn = str_item(cases, case_field);
@@ -286,15 +287,17 @@ namespace {
 
 // Whether the dicts of two node steps are unchanged since their images were made. Each
 // is a key's value, or was read from a node checked before (which still holds it), so
-// it is alive; its entries are unchanged while its version tag is.
+// it is alive. Where stamps are epochs, those of an image are all its root's, checked
+// before.
 inline bool node_unchanged(const Word* x, const Word* y) noexcept {
-    return compat::dict_version(x[0].object) == x[1].number && compat::dict_version(y[0].object) == y[1].number;
+    if constexpr (dict_signal::kEpochs) return true;
+    return dict_signal::unchanged(x[0].object, x[1].number) && dict_signal::unchanged(y[0].object, y[1].number);
 }
 
 // Whether the dicts of the two keys' values are unchanged since their images were
 // made, their root steps at `x` and `y`.
 inline bool root_unchanged(const KeyObject* a, const KeyObject* b, const Word* x, const Word* y) noexcept {
-    return compat::dict_version(a->value) == x[0].number && compat::dict_version(b->value) == y[0].number;
+    return dict_signal::unchanged(a->value, x[0].number) && dict_signal::unchanged(b->value, y[0].number);
 }
 
 // Whether `forwarder` holds `target` now, the function of that serial. The cell holds
@@ -369,7 +372,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                 // Equal names: the comparer reads the case table, reachable from Python
                 // (the collector's referents); it must be the one the images read.
                 if (x[1].object != y[1].object || x[2].number != y[2].number ||
-                    compat::dict_version(x[1].object) != x[2].number)
+                    (!dict_signal::kEpochs && !dict_signal::unchanged(x[1].object, x[2].number)))
                     return 0;
                 x += 3, y += 3;
                 continue;
