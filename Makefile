@@ -34,7 +34,12 @@ VALGRIND       := valgrind -q --error-exitcode=99 --undef-value-errors=no --leak
 # Versions for test-all-pythons: each one found runs the suite in its own venv and build folder.
 PYTHONS ?= 3.11 3.12 3.13
 
-.PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind test-all-pythons
+# The newest CPython versions, run inside a Debian unstable root (tools/newest-pythons):
+# 3.14d is python3.14's debug interpreter, the modules built against its headers.
+NEWEST_PYTHONS ?= 3.14 3.15 3.14d
+
+.PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind test-all-pythons \
+        test-newest-pythons bench-all-pythons
 
 all: install
 
@@ -88,5 +93,25 @@ test-all-pythons:
 	done; \
 	if [ -n "$$failed" ]; then echo "test-all-pythons: failed on$$failed"; exit 1; fi
 
+# The whole suite on CPython 3.14, 3.15 and the 3.14 debug interpreter, which need a
+# newer C library than this machine's: inside a Debian unstable root that
+# tools/newest-pythons makes on first use (about a minute and 1.3 GB, cached in
+# ~/.cache/vorn) and keeps. Needs root.
+test-newest-pythons:
+	WERROR=$(WERROR) PYTEST_ARGS='$(PYTEST_ARGS)' tools/newest-pythons test $(NEWEST_PYTHONS)
+
+# The composite benchmark (its table of ratios) on every CPython found: those of
+# test-all-pythons here, then 3.14 and 3.15 inside the Debian unstable root.
+bench-all-pythons:
+	@for v in $(PYTHONS); do \
+	  py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/bin/python$$v; do \
+	    if "$$p" -c '' 2>/dev/null; then py=$$p; break; fi; \
+	  done; \
+	  if [ -z "$$py" ]; then echo "bench-all-pythons: skipped CPython $$v (not found)"; continue; fi; \
+	  $(MAKE) --no-print-directory install PYTHON="$$py" VENV=.venv-$$v BUILD_DIR=build/py$$v \
+	    && .venv-$$v/bin/python bench/bench_composites.py $(BENCH_ARGS) || exit 1; \
+	done
+	tools/newest-pythons bench 3.14 3.15
+
 clean:
-	rm -rf build $(VENV) $(ASAN_VENV) $(foreach v,$(PYTHONS),.venv-$(v))
+	rm -rf build $(VENV) $(ASAN_VENV) $(foreach v,$(PYTHONS),.venv-$(v)) .venv-sid-*
