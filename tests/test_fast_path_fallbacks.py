@@ -8,6 +8,9 @@ import functools
 import gc
 import math
 import random
+import subprocess
+import sys
+import textwrap
 
 import pytest
 
@@ -179,6 +182,71 @@ def test_a_set_comparer_sorts_with_its_key_class_as_it_is_now(first):
     finally:
         keys.__init__ = ours
     assert compare({1, 5}, {2, 3}) == -1
+
+
+# Methods given to CyVornKey itself reach every key class: in a process of its own,
+# since a __new__ assigned to a class cannot be taken back cleanly.
+_GIVEN_TO_THE_BASE = """
+    import sys
+    from vorn.types import types as T
+    from vorn.utils._sortkit import CyVornKey, cy_compare_for, cy_make_vorn_key
+
+    class Sub(int):
+        pass
+
+    dropped = []
+
+    def raising_new(cls, *args, **kwargs):
+        raise RuntimeError(f"__new__ of {cls.__name__}")
+
+    METHODS = {"__lt__": lambda a, b: CyVornKey.__gt__(a, b),  # every key class sorts in reverse
+               "__new__": raising_new,
+               "__del__": lambda self: dropped.append(self.value)}
+
+    def give(name):
+        setattr(CyVornKey, name, METHODS[name])
+
+    def outcome(call):
+        dropped.clear()
+        try:
+            result = call()
+        except RuntimeError as e:
+            result = str(e)
+        return result, len(dropped)
+"""
+
+
+def _run_given_to_the_base(code, *args):
+    script = textwrap.dedent(_GIVEN_TO_THE_BASE) + textwrap.dedent(code)
+    result = subprocess.run([sys.executable, "-c", script, *args], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    return result.stdout.split("\n")[:-1]
+
+
+@pytest.mark.parametrize("method, expected", [
+    ("__lt__", "(1, 0)"),                     # [5, 1] against [3, 2]
+    ("__new__", "('__new__ of VornKey', 0)"),
+    ("__del__", "(-1, 4)"),                   # each of the four keys, as it is dropped
+])
+def test_a_set_comparer_sorts_natively_only_while_its_keys_would_run_no_user_code(method, expected):
+    # Sets of exact ints are sorted without their key class; of an int subclass, by it.
+    assert _run_given_to_the_base("""
+        compare = cy_compare_for(T.set_(T.integer()))
+        assert compare({1, 5}, {2, 3}) == -1
+        give(sys.argv[1])
+        print(outcome(lambda: compare({1, 5}, {2, 3})))
+        print(outcome(lambda: compare({Sub(1), Sub(5)}, {Sub(2), Sub(3)})))
+    """, method) == [expected, expected]
+
+
+def test_made_key_classes_call_a_new_given_to_cy_vorn_key():
+    assert _run_given_to_the_base("""
+        Key = cy_make_vorn_key(T.struct(a=T.integer()))
+        assert Key({"a": 1}).value == {"a": 1}
+        give("__new__")
+        print(outcome(lambda: Key({"a": 1})))
+        print(outcome(lambda: Key(value={"a": 1})))
+    """) == ["('__new__ of VornKey', 0)"] * 2
 
 
 def _with_removals(elements, removed):

@@ -28,6 +28,8 @@ constexpr const char* kKeyDoc =
 
 KeyObject* as_key(PyObject* o) noexcept { return reinterpret_cast<KeyObject*>(o); }
 
+}  // namespace
+
 // ---- Life cycle -------------------------------------------------------------------------
 
 PyObject* key_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
@@ -37,6 +39,8 @@ PyObject* key_new(PyTypeObject* type, PyObject*, PyObject*) noexcept {
     as_key(self)->compare = Py_NewRef(Py_None);
     return self;
 }
+
+namespace {
 
 const FunctionSpec init_params = function_spec(
     "__init__", "CyVornKey.__init__", kModuleName, Params{2, 2, {"value", "compare_fn"}}, nullptr);
@@ -157,6 +161,8 @@ int equals_zero(PyObject* result, Ref* eq_object) noexcept {
     return *eq_object ? PyObject_IsTrue(eq_object->get()) : -1;
 }
 
+}  // namespace
+
 PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     const bool equality = op == Py_EQ || op == Py_NE;
     if (!Py_IS_TYPE(other, Py_TYPE(self)) && !is_key(other)) {
@@ -194,6 +200,8 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     if (!zero) return nullptr;
     return PyObject_RichCompare(result.get(), zero, op);
 }
+
+namespace {
 
 // "<qualified class name>(<repr of the value>)". A key met again while its own repr is
 // being made (a value that holds the key) shows as "<name>(...)" instead of looping.

@@ -103,9 +103,16 @@ inline constexpr long kOtherChecksums[2] = {0x4d8273f, 0x7694639};
 
 inline bool is_key(PyObject* o) noexcept { return PyObject_TypeCheck(o, key_type); }
 
+// The __new__ and rich comparison that CyVornKey is made with. Giving a class __new__
+// or a comparison method re-points that slot in it and in the subclasses that inherit
+// it, so a fast path that skips them asks whether a class's slots are still these:
+// CyVornKey's own slots change too when it is given such a method.
+PyObject* key_new(PyTypeObject* type, PyObject* args, PyObject* kwds) noexcept;
+PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept;
+
 // The comparer that the keys of `cls` are made with, when `cls` is a key class made
-// by cy_make_vorn_key whose construction and comparison are still ours (so making and
-// ordering its keys runs no user code); borrowed, or null.
+// by cy_make_vorn_key whose construction, comparison and release are still ours (so
+// making, ordering and dropping its keys runs no user code); borrowed, or null.
 PyObject* key_class_comparer(PyTypeObject* cls) noexcept;
 
 // Rebinds both fields of a key (what CyVornKey.__init__ does).

@@ -73,13 +73,13 @@ PyObject* finish_key(PyTypeObject* type, Ref self, NativeFunction* init, PyObjec
 
 // VornKey(value): what type.__call__ does (CyVornKey's __new__, then the closure
 // __init__), without the generic protocol, since sorting makes one key per element.
-// Any other call, or a class whose __new__ or __init__ was since replaced, takes
-// the generic path.
+// Any other call, or a class whose __new__ or __init__ was since replaced (a
+// __new__ given to CyVornKey included), takes the generic path.
 PyObject* vorn_key_vectorcall(PyObject* cls, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) noexcept {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     auto* type = reinterpret_cast<PyTypeObject*>(cls);
-    if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_type->tp_new) {
+    if (nargs == 1 && !kwnames && Py_IS_TYPE(cls, &PyType_Type) && type->tp_new == key_new) {
         if (NativeFunction* init = our_init(type)) {
             // Allocating the key may run the collector, whose finalisers may replace
             // the class's __init__ and so free it and its comparer: both are held.
@@ -159,8 +159,9 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
 }  // namespace
 
 PyObject* key_class_comparer(PyTypeObject* cls) noexcept {
-    if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_type->tp_new ||
-        cls->tp_richcompare != key_type->tp_richcompare)
+    // A __del__ given to the class or to CyVornKey runs as each key is dropped.
+    if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_new ||
+        cls->tp_richcompare != key_richcompare || cls->tp_finalize)
         return nullptr;
     NativeFunction* init = our_init(cls);
     return init ? init->state[slot::kBoundComparer] : nullptr;
