@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 // VORN_COMPAT_PORTABLE forces every fallback, so the fallbacks are built and tested on
 // any version (the CMake option of that name sets it).
@@ -179,11 +178,11 @@ inline PyObject* type_lookup(PyTypeObject* type, PyObject* name) noexcept {
 // A tag that stands for the current state of `type`'s attributes: while it is unchanged,
 // so is every type_lookup on the type. The interpreter assigns it (type_lookup does) and
 // drops it when the type or a base changes; 0 when there is none. Tags only count up:
-// from one counter for the process on 3.11, and from 3.12 one for static and immutable
-// types and one per interpreter for the others (still so in 3.15). Our modules load in one interpreter per
-// process (and do not support its being finalised and started again, which restarts
-// those counters), so a type and a tag seen together name one state of one type even
-// after that type is gone.
+// from one counter for the process on 3.11, and from 3.12 (to 3.15) one for static and
+// immutable types and one per interpreter for the others. Our modules load in one
+// interpreter per process (and do not support its being finalised and started again,
+// which restarts those counters), so a type and a tag seen together name one state of
+// one type even after that type is gone.
 inline unsigned type_version(PyTypeObject* type) noexcept {
 #if defined(VORN_COMPAT_PRIVATE) && PY_VERSION_HEX >= 0x030D0000
     return type->tp_version_tag;  // 3.13 on set no flag: a tag holds while it is not 0
