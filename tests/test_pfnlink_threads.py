@@ -64,7 +64,9 @@ def test_async_calls_on_four_threads_each_on_its_own_loop(reg):
     loops = {}
 
     async def tagged(k, i):
-        loops.setdefault(k, set()).add(id(asyncio.get_running_loop()))
+        # The loops themselves are kept: a thread that ended first would free its loop,
+        # and a later thread's could take its address.
+        loops.setdefault(k, set()).add(asyncio.get_running_loop())
         for _ in range(3):
             await asyncio.sleep(0)
         return f"{threading.get_ident()}:{k}:{i}"
