@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import gc
 import sys
+import warnings
 from typing import Callable
 
 
@@ -21,12 +22,17 @@ def runtime_counters() -> dict[str, Callable[[], int]]:
     return counters
 
 
+# sys._clear_internal_caches (3.13 on) clears the type cache with the others. 3.14
+# deprecates sys._clear_type_cache: pytest would keep the warning of every call.
+_clear_caches = getattr(sys, "_clear_internal_caches", None) or sys._clear_type_cache
+
+
 def settle() -> None:
     """Frees garbage and the interpreter's type attribute cache, which keeps a
     reference to each attribute name it caches: names made afresh (by pickle, by
     getattr with a computed name) would otherwise pile up in it for a while."""
     gc.collect()
-    sys._clear_type_cache()
+    _clear_caches()
 
 
 def assert_no_leaks(case: Callable[[], object], *, expect: type[BaseException] | tuple = (),
@@ -53,21 +59,26 @@ def assert_no_leaks(case: Callable[[], object], *, expect: type[BaseException] |
             lambda obj=obj: sys.getrefcount(obj)
     # Everything alive before the check is frozen out of the collector's reach, so
     # that each collection below walks only what the case made: fast, whatever else
-    # the process holds.
-    gc.collect()
-    gc.freeze()
-    try:
-        for _ in range(warmups):
-            once()
-        settle()
-        deltas: dict[str, list[int]] = {name: [] for name in counters}
-        for _ in range(runs):
-            before = {name: c() for name, c in counters.items()}
-            once()
+    # the process holds. Each warning is shown once per place, whatever filters the
+    # run started with: pytest keeps every warning it is shown (every deprecation,
+    # unless -W or PYTHONWARNINGS is given), so one given on every run would pass
+    # for a leak.
+    with warnings.catch_warnings():
+        warnings.simplefilter("default")
+        gc.collect()
+        gc.freeze()
+        try:
+            for _ in range(warmups):
+                once()
             settle()
-            for name, c in counters.items():
-                deltas[name].append(c() - before[name])
-    finally:
-        gc.unfreeze()
+            deltas: dict[str, list[int]] = {name: [] for name in counters}
+            for _ in range(runs):
+                before = {name: c() for name, c in counters.items()}
+                once()
+                settle()
+                for name, c in counters.items():
+                    deltas[name].append(c() - before[name])
+        finally:
+            gc.unfreeze()
     leaking = {name: d for name, d in deltas.items() if all(x > 0 for x in d)}
     assert not leaking, f"leak suspected: {leaking}"

@@ -10,10 +10,11 @@ import ctypes
 import datetime as dt
 import pickle
 import sys
+import warnings
 
 import pytest
 
-from leakcheck import assert_no_leaks
+from leakcheck import assert_no_leaks, settle
 from strategies import Hostile
 from vorn import _vornc_bridge as bridge
 from vorn.serialization import _textcodec as tc
@@ -239,3 +240,13 @@ def test_the_check_sees_a_leak(leaky, watch):
     with pytest.raises(AssertionError, match="leak suspected"):
         assert_no_leaks(leaky, watch=watch)
     KEPT.clear()
+
+
+def test_a_warning_on_every_call_is_shown_once_and_no_leak():
+    # pytest keeps each deprecation warning it is shown, so the check shows the case's
+    # once, and gives none of its own (3.14 deprecates sys._clear_type_cache).
+    with warnings.catch_warnings(record=True) as shown:
+        warnings.simplefilter("error")
+        settle()
+        assert_no_leaks(lambda: warnings.warn("given on every call", DeprecationWarning))
+    assert [str(w.message) for w in shown] == ["given on every call"]

@@ -7,6 +7,7 @@ import tracemalloc
 
 import pytest
 
+from leakcheck import settle
 from vorn import _vornc_bridge as bridge
 from vorn.types import types as T
 from vorn.types import values as V
@@ -138,8 +139,7 @@ def test_attribute_names_read_by_the_conversions_are_not_made_per_call():
     v = {"b": V.VornBlob(b"x"), "m": V.VornMatrix([[1]]), "r": V.VornRef(1)}
     for _ in range(100):
         bridge.CValue(t, v).to_py()
-    gc.collect()
-    sys._clear_type_cache()
+    settle()
     before = sys.getallocatedblocks()
     for _ in range(2000):
         bridge.CValue(t, v).to_py()

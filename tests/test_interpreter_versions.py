@@ -88,4 +88,3 @@ def test_build_declares_the_supported_versions():
     assert "find_package(Python 3.11 REQUIRED " in cmake
     assert sys.version_info[:2] >= (3, 11)
     assert re.search(r"PYTHONS \?= 3\.11 3\.12 3\.13\n", (root / "Makefile").read_text())
-
