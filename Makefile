@@ -35,8 +35,9 @@ VALGRIND       := valgrind -q --error-exitcode=99 --undef-value-errors=no --leak
 PYTHONS ?= 3.11 3.12 3.13
 
 # The newest CPython versions, run inside a Debian unstable root (tools/newest-pythons):
-# 3.14d is python3.14's debug interpreter, the modules built against its headers.
-NEWEST_PYTHONS ?= 3.14 3.15 3.14d
+# 3.14d is python3.14's debug interpreter, the modules built against its headers; 3.13
+# is the root's own, a later 3.13 than pyenv's.
+NEWEST_PYTHONS ?= 3.13 3.14 3.15 3.14d
 
 .PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind test-all-pythons \
         test-newest-pythons bench-all-pythons
@@ -101,7 +102,8 @@ test-newest-pythons:
 	WERROR=$(WERROR) PYTEST_ARGS='$(PYTEST_ARGS)' tools/newest-pythons test $(NEWEST_PYTHONS)
 
 # The composite benchmark (its table of ratios) on every CPython found: those of
-# test-all-pythons here, then 3.14 and 3.15 inside the Debian unstable root.
+# test-all-pythons here, then 3.13, 3.14 and 3.15 inside the Debian unstable root (whose
+# interpreters are built alike, so that their figures compare).
 bench-all-pythons:
 	@for v in $(PYTHONS); do \
 	  py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/bin/python$$v; do \
@@ -111,7 +113,7 @@ bench-all-pythons:
 	  $(MAKE) --no-print-directory install PYTHON="$$py" VENV=.venv-$$v BUILD_DIR=build/py$$v \
 	    && .venv-$$v/bin/python bench/bench_composites.py $(BENCH_ARGS) || exit 1; \
 	done
-	tools/newest-pythons bench 3.14 3.15
+	tools/newest-pythons bench 3.13 3.14 3.15
 
 clean:
 	rm -rf build $(VENV) $(ASAN_VENV) $(foreach v,$(PYTHONS),.venv-$(v)) .venv-sid-*
