@@ -33,6 +33,11 @@ VALGRIND       := valgrind -q --error-exitcode=99 --undef-value-errors=no --leak
 
 # Versions for test-all-pythons: each one found runs the suite in its own venv and build folder.
 PYTHONS ?= 3.11 3.12 3.13
+# Sets py to the first interpreter of CPython $$v that runs, pythonX.Y on the path, else
+# pyenv's; empty when there is none.
+FIND_PYTHON = py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/bin/python$$v; do \
+	  if "$$p" -c '' 2>/dev/null; then py=$$p; break; fi; \
+	done
 
 # The newest CPython versions, run inside a Debian unstable root (tools/newest-pythons):
 # 3.14d is python3.14's debug interpreter, the modules built against its headers; 3.13
@@ -84,9 +89,7 @@ test-valgrind: install
 # else pyenv's. Names the versions it skipped; fails if the suite failed on any.
 test-all-pythons:
 	@failed=; for v in $(PYTHONS); do \
-	  py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/bin/python$$v; do \
-	    if "$$p" -c '' 2>/dev/null; then py=$$p; break; fi; \
-	  done; \
+	  $(FIND_PYTHON); \
 	  if [ -z "$$py" ]; then echo "test-all-pythons: skipped CPython $$v (not found)"; continue; fi; \
 	  echo "test-all-pythons: CPython $$v ($$py)"; \
 	  $(MAKE) --no-print-directory test PYTHON="$$py" VENV=.venv-$$v BUILD_DIR=build/py$$v \
@@ -106,9 +109,7 @@ test-newest-pythons:
 # interpreters are built alike, so that their figures compare).
 bench-all-pythons:
 	@for v in $(PYTHONS); do \
-	  py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/bin/python$$v; do \
-	    if "$$p" -c '' 2>/dev/null; then py=$$p; break; fi; \
-	  done; \
+	  $(FIND_PYTHON); \
 	  if [ -z "$$py" ]; then echo "bench-all-pythons: skipped CPython $$v (not found)"; continue; fi; \
 	  $(MAKE) --no-print-directory install PYTHON="$$py" VENV=.venv-$$v BUILD_DIR=build/py$$v \
 	    && .venv-$$v/bin/python bench/bench_composites.py $(BENCH_ARGS) || exit 1; \
