@@ -152,3 +152,15 @@ def test_what_the_last_call_found_is_released_with_its_registry(release, generic
         assert alive() is None
     finally:
         reg.free()
+
+
+def test_a_factory_changing_the_tables_is_seen_by_the_next_call(reg):
+    # What the first call found was read before its factory ran; the entry the factory
+    # adds to the direct table wins from the next call on, as a full lookup finds it.
+    def factory(_fns, *_types):
+        tables(reg)[0][b"g"] = (returns(2), False)
+        return returns(1)
+
+    reg.register([{"name": "g", "fn": factory, "type_parameters": ["T"]}])
+    call = lambda: reg.call("g", ret_type=I, type_args=[bridge.CType(I)])  # noqa: E731
+    assert [call(), call(), call()] == [1, 2, 2]

@@ -67,16 +67,23 @@ void forget_target(PlatformRegistry* registry) noexcept {
     k = Kept{};
 }
 
+void stamp_trail(TargetTrail& trail) noexcept {
+    trail.globals_stamp = dict_signal::stamp(globals());
+    trail.states_stamp = stamp_of(trail.states);
+    trail.direct_stamp = stamp_of(trail.direct);
+    trail.generic_stamp = trail.generic ? stamp_of(trail.generic) : 1;
+    trail.cache_stamp = trail.generic ? stamp_of(trail.cache) : 1;
+}
+
 void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail& trail,
                      const Target& target) noexcept {
     Kept& k = kept();
     k.valid = false;
     size_t n = call.type_args ? call.n_type_args : 0;
     if (trail.generic && n > kMaxTypeArgs) return;
-    uint64_t globals_version = dict_signal::stamp(globals());
-    uint64_t states_version = stamp_of(trail.states), direct_version = stamp_of(trail.direct);
-    uint64_t generic_version = trail.generic ? stamp_of(trail.generic) : 1;
-    uint64_t cache_version = trail.generic ? stamp_of(trail.cache) : 1;
+    const uint64_t globals_version = trail.globals_stamp, states_version = trail.states_stamp;
+    const uint64_t direct_version = trail.direct_stamp, generic_version = trail.generic_stamp;
+    const uint64_t cache_version = trail.cache_stamp;
     if (!globals_version || !states_version || !direct_version || !generic_version || !cache_version) return;
     k.registry = call.registry;
     k.name = Ref::borrow(name);

@@ -45,20 +45,26 @@ struct Target {
 };
 
 // What a call's target was found through: the states dict, the state's direct table,
-// and for a generic function its generic table and specialisation cache (else null).
+// and for a generic function its generic table and specialisation cache (else null);
+// with the stamps of those dicts and of the module namespace, taken by stamp_trail
+// once they are read and before anything that may run code (a factory) could change
+// them.
 struct TargetTrail {
     PyObject* states = nullptr;
     PyObject* direct = nullptr;
     PyObject* generic = nullptr;
     PyObject* cache = nullptr;
+    uint64_t globals_stamp = 0, states_stamp = 0, direct_stamp = 0, generic_stamp = 0, cache_stamp = 0;
 };
+// Stamps the dicts of `trail` as they are now (dispatch_cache.cpp).
+void stamp_trail(TargetTrail& trail) noexcept;
 
 // The target of the last call (dispatch_cache.cpp), served again to a call of the same
 // registry, name and type arguments while neither the module namespace nor any dict of
 // its trail has changed since, from Python or not. True when `target` was filled.
 bool cached_target(const CurrentCall& call, PyObject* name, Target& target) noexcept;
 // Keeps `target` for the calls that follow, when its trail allows it: exact dicts
-// whose changes can be followed (dict_signal).
+// whose changes can be followed (dict_signal), stamped by stamp_trail.
 void remember_target(const CurrentCall& call, PyObject* name, const TargetTrail& trail,
                      const Target& target) noexcept;
 // Drops what was kept for `registry` (for any registry when null), releasing it at

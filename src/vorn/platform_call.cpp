@@ -150,6 +150,7 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     if (!entry) return -1;
     TargetTrail trail{states.get(), direct.get()};
     if (entry.get() != Py_None) {
+        stamp_trail(trail);
         target.callable = Ref::steal(sequence_item(entry.get(), 0));
         if (target.callable) target.is_async = Ref::steal(sequence_item(entry.get(), 1));
         if (!target.is_async) return -1;
@@ -164,6 +165,13 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
         if (found == 0) early = error_with_name("Platform function not found: ", name);
         return found;
     }
+    // Stamped before the factory runs, since it may change any of the dicts (an exact
+    // state's cache is read without code; for any other state nothing is kept).
+    trail.generic = generic.get();
+    if (PyTuple_CheckExact(state.get()) && PyTuple_GET_SIZE(state.get()) > 2) {
+        trail.cache = PyTuple_GET_ITEM(state.get(), 2);
+        stamp_trail(trail);
+    }
     target.callable = Ref::steal(specialize_generic(state.get(), name, call));
     if (!target.callable) return -1;
     Ref generic_entry = Ref::steal(PyObject_GetItem(generic.get(), name));
@@ -172,8 +180,7 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     // A None specialisation is asked for again on the next call, so it is not kept.
     Ref cache = Ref::steal(sequence_item(state.get(), 2));
     if (!cache) return -1;
-    trail.generic = generic.get();
-    trail.cache = cache.get();
+    if (trail.cache != cache.get()) return 1;  // not the cache stamped
     if (target.callable.get() != Py_None && PyTuple_CheckExact(generic_entry.get()) && PyTuple_CheckExact(state.get()))
         remember_target(call, name, trail, target);
     return 1;
