@@ -232,6 +232,18 @@ inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
 #endif
 }
 
+// ---- Object storage and type slots (public structures, kept here in one place). ----
+
+// The item storage of a list or a tuple (a subclass included), read in place: what
+// PySequence_Fast_ITEMS gives. Valid while nothing resizes it.
+inline PyObject** sequence_items(PyObject* seq) noexcept { return PySequence_Fast_ITEMS(seq); }
+
+// Makes the fresh block `o` an object of `type` (no reference taken).
+inline void set_type(PyObject* o, PyTypeObject* type) noexcept { Py_SET_TYPE(o, type); }
+
+// Gives the class `type` the vectorcall entry `call` for calls of the class itself.
+inline void set_type_vectorcall(PyTypeObject* type, vectorcallfunc call) noexcept { type->tp_vectorcall = call; }
+
 // ---- Exact dicts read in place. ----
 
 #ifdef VORN_COMPAT_DICT_ENTRIES

@@ -177,14 +177,14 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     // native order is asked again after each.
     Ref xs = Ref::steal(PySequence_List(x));
     if (!xs) return kFailed;
-    PyObject** xi = reinterpret_cast<PyListObject*>(xs.get())->ob_item;
+    PyObject** xi = compat::sequence_items(xs.get());
     const Leaf x_leaf = native_set_order(elem, keys);
     bool native = x_leaf != Leaf::None && sort_scalars(x_leaf, xi, PyList_GET_SIZE(xs.get()));
     // Sorting x natively has only reordered our own list, as keys would have.
     if (!native && sort_by_key(xs.get(), keys) < 0) return kFailed;
     Ref ys = Ref::steal(PySequence_List(y));
     if (!ys) return kFailed;
-    PyObject** yi = reinterpret_cast<PyListObject*>(ys.get())->ob_item;
+    PyObject** yi = compat::sequence_items(ys.get());
     if (!(native && native_set_order(elem, keys) == x_leaf && sort_scalars(x_leaf, yi, PyList_GET_SIZE(ys.get())))) {
         native = false;
         if (sort_by_key(ys.get(), keys) < 0) return kFailed;

@@ -1,4 +1,5 @@
 // The Vector, Matrix and Array comparers: lexicographic walks over indexed elements.
+#include "common/compat.hpp"
 #include "vorn/utils/compare_builders.hpp"
 #include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/value_access.hpp"
@@ -13,8 +14,7 @@ int by_length(Py_ssize_t lx, Py_ssize_t ly) noexcept { return lx < ly ? -1 : lx 
 
 // The storage of an exact tuple or of a list (indexes_storage).
 PyObject** storage_of(PyObject* seq) noexcept {
-    return PyList_Check(seq) ? reinterpret_cast<PyListObject*>(seq)->ob_item
-                             : reinterpret_cast<PyTupleObject*>(seq)->ob_item;
+    return compat::sequence_items(seq);
 }
 
 // Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it

@@ -385,7 +385,7 @@ PyObject* alloc_key_with_room(PyTypeObject* type, size_t room) noexcept {
     PyVarObject* block = PyObject_GC_NewVar(PyVarObject, &KeyRoomType, static_cast<Py_ssize_t>(room));
     if (!block) return nullptr;
     PyObject* key = reinterpret_cast<PyObject*>(block);
-    Py_SET_TYPE(key, type);
+    compat::set_type(key, type);
     Py_INCREF(type);  // as for any instance of a heap type
     return key;
 }

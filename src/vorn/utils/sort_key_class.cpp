@@ -149,7 +149,7 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
     // to CyVornKey's; they go there directly, which also runs a __del__ given later.
     if (Py_IS_TYPE(cls.get(), &PyType_Type) && PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls.get()), key_type)) {
         auto* made = reinterpret_cast<PyTypeObject*>(cls.get());
-        made->tp_vectorcall = vorn_key_vectorcall;
+        compat::set_type_vectorcall(made, vorn_key_vectorcall);
         if (made->tp_weaklistoffset == 0 && made->tp_dictoffset == 0 && made->tp_basicsize == key_type->tp_basicsize)
             made->tp_dealloc = key_type->tp_dealloc;
     }

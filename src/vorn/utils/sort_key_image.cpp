@@ -419,8 +419,8 @@ int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     if (guard.failed()) return -1;
     const auto leaf = static_cast<Leaf>(a->code.held);
     const Py_ssize_t lx = PyList_GET_SIZE(x), ly = PyList_GET_SIZE(y);
-    PyObject* const* xs = reinterpret_cast<PyListObject*>(x)->ob_item;
-    PyObject* const* ys = reinterpret_cast<PyListObject*>(y)->ob_item;
+    PyObject* const* xs = compat::sequence_items(x);
+    PyObject* const* ys = compat::sequence_items(y);
     for (Py_ssize_t i = 0, n = lx < ly ? lx : ly; i < n; ++i) {
         if (!inline_order(leaf, xs[i], ys[i], sign)) return 0;
         if (*sign) return 1;
