@@ -84,8 +84,64 @@ public:
         }
     }
 
+    // Adds to the exception set a note naming the part of the value whose conversion
+    // failed, from that part outwards: "while converting field 'age' of element 3".
+    void note_failed_path() noexcept {
+        if (path_.empty() || !PyErr_ExceptionMatches(PyExc_Exception)) return;
+        PyObject *type, *exc, *tb;
+        PyErr_Fetch(&type, &exc, &tb);
+        PyErr_NormalizeException(&type, &exc, &tb);
+        if (tb && exc) PyException_SetTraceback(exc, tb);
+        Ref note = path_note();
+        Ref added = note && exc ? Ref::steal(PyObject_CallMethodOneArg(exc, str<"add_note">(), note.get())) : Ref();
+        if (!added) PyErr_Clear();
+        PyErr_Restore(type, exc, tb);
+    }
+
 private:
     MemberNames names_;
+    // The parts on the way out of a failed conversion, innermost first; past
+    // kPartsNamed only the outermost is kept and the others are counted.
+    static constexpr size_t kPartsNamed = 12;
+    std::vector<Ref> path_;
+    Py_ssize_t parts_left_out_ = 0;
+
+    // Records, on a failure path, the part of this level that failed. Returns null
+    // so that a conversion can `return failed_at(...)`.
+    template <class... Args>
+    std::nullptr_t failed_at(const char* format, Args... args) noexcept {
+        if (path_.size() > kPartsNamed) {
+            path_.pop_back();
+            ++parts_left_out_;
+        }
+        // The conversion's own error is put aside while the part is named; should
+        // naming fail, the note loses the part and the error stays.
+        PyObject *type, *exc, *tb;
+        PyErr_Fetch(&type, &exc, &tb);
+        Ref part = Ref::steal(PyUnicode_FromFormat(format, args...));
+        try {
+            if (part) path_.push_back(std::move(part));
+        } catch (...) {
+        }
+        PyErr_Clear();
+        PyErr_Restore(type, exc, tb);
+        return nullptr;
+    }
+    // Member names are shown with repr() when they are exact str (no code of the
+    // caller's runs), otherwise as they are.
+    std::nullptr_t failed_at_member(const char* what, PyObject* name) noexcept {
+        return PyUnicode_CheckExact(name) ? failed_at("%s %R", what, name) : failed_at("%s '%U'", what, name);
+    }
+
+    Ref path_note() const noexcept {
+        Ref note = Ref::steal(PyUnicode_FromFormat("while converting %U", path_[0].get()));
+        for (size_t i = 1; note && i < path_.size(); ++i) {
+            if (i == path_.size() - 1 && parts_left_out_)
+                note = Ref::steal(PyUnicode_FromFormat("%U of %s (%zd more)", note.get(), "\u2026", parts_left_out_));
+            if (note) note = Ref::steal(PyUnicode_FromFormat("%U of %U", note.get(), path_[i].get()));
+        }
+        return note;
+    }
 
     // A CValue stands for its own handle when its type is the type wanted (read
     // through the Recursive scopes of both); one without a type, when its kind fits.
@@ -187,12 +243,19 @@ private:
     // list may change size meanwhile (conversions can run Python code): each index
     // is checked as it is read. False with MemoryError when the runtime could not
     // keep an item.
-    bool fill(VornValue* out, PyObject* seq, const VornType* elem, const VornScope* env) noexcept {
+    // `cols` > 0 names a failed item by its place in a Matrix of that many columns
+    // whose items before `seq` number `first`.
+    bool fill(VornValue* out, PyObject* seq, const VornType* elem, const VornScope* env, Py_ssize_t cols = 0,
+              Py_ssize_t first = 0) noexcept {
         size_t before = vorn_value_count(out), appended = 0;
         for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq); ++i) {
             Ref item = Ref::borrow(PySequence_Fast_GET_ITEM(seq, i));
             VornValue* c = value(item.get(), elem, env);
-            if (!c) return false;
+            if (!c) {
+                if (cols) failed_at("element (%zd, %zd)", (first + i) / cols, (first + i) % cols);
+                else failed_at("element %zd", i);
+                return false;
+            }
             vorn_value_append(out, c);
             ++appended;
         }
@@ -306,7 +369,7 @@ private:
         }
         ValueHandle out(vorn_value_matrix(static_cast<size_t>(rows), static_cast<size_t>(cols)));
         if (!out) return no_memory();
-        if (!fill(out.get(), seq.get(), vorn_type_child(t, 0), env)) return nullptr;
+        if (!fill(out.get(), seq.get(), vorn_type_child(t, 0), env, cols)) return nullptr;
         if (vorn_value_count(out.get()) != static_cast<size_t>(rows * cols)) {
             PyErr_SetString(PyExc_ValueError, "Matrix data changed size while being converted");
             return nullptr;
@@ -340,8 +403,9 @@ private:
         }
         ValueHandle out(vorn_value_matrix(static_cast<size_t>(rows), static_cast<size_t>(cols)));
         if (!out) return no_memory();
-        for (const Ref& seq : row_seqs) {
-            if (!fill(out.get(), seq.get(), vorn_type_child(t, 0), env)) return nullptr;
+        for (size_t r = 0; r < row_seqs.size(); ++r) {
+            const Py_ssize_t first = static_cast<Py_ssize_t>(r) * cols;
+            if (!fill(out.get(), row_seqs[r].get(), vorn_type_child(t, 0), env, cols, first)) return nullptr;
         }
         if (vorn_value_count(out.get()) != static_cast<size_t>(rows * cols)) {
             PyErr_SetString(PyExc_ValueError, "Matrix rows changed while being converted");
@@ -350,11 +414,19 @@ private:
         return out.release();
     }
 
-    bool insert(VornValue* out, PyObject* key, PyObject* val, const VornType* t, const VornScope* env) noexcept {
+    // Converts entry number `i` of a Dict value.
+    bool insert(VornValue* out, PyObject* key, PyObject* val, const VornType* t, const VornScope* env,
+                Py_ssize_t i) noexcept {
         ValueHandle k(value(key, vorn_type_child(t, 0), env));
-        if (!k) return false;
+        if (!k) {
+            failed_at("key of entry %zd", i);
+            return false;
+        }
         VornValue* c = value(val, vorn_type_child(t, 1), env);
-        if (!c) return false;
+        if (!c) {
+            failed_at("value of entry %zd", i);
+            return false;
+        }
         vorn_value_insert(out, k.release(), c);
         return true;
     }
@@ -373,7 +445,7 @@ private:
             while (PyDict_Next(v, &pos, &key, &val)) {
                 // Held, since converting may run code that changes the dict.
                 Ref k = Ref::borrow(key), x = Ref::borrow(val);
-                if (!insert(out.get(), k.get(), x.get(), t, env)) return nullptr;
+                if (!insert(out.get(), k.get(), x.get(), t, env, static_cast<Py_ssize_t>(expected))) return nullptr;
                 ++expected;
             }
         } else {
@@ -392,7 +464,7 @@ private:
                     PyErr_SetString(PyExc_TypeError, "Dict items must be (key, value) pairs");
                     return nullptr;
                 }
-                if (!insert(out.get(), PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1), t, env))
+                if (!insert(out.get(), PyTuple_GET_ITEM(pair.get(), 0), PyTuple_GET_ITEM(pair.get(), 1), t, env, i))
                     return nullptr;
                 ++expected;
             }
@@ -423,7 +495,7 @@ private:
         Ref target = Ref::steal(PyObject_GetAttr(v, str<"value">()));
         if (!target) return nullptr;
         VornValue* c = value(target.get(), vorn_type_child(t, 0), env);
-        if (!c) return nullptr;
+        if (!c) return failed_at("the referenced value");
         VornValue* out = vorn_value_ref(c);
         return out ? out : no_memory();
     }
@@ -453,10 +525,10 @@ private:
             if (!item) {
                 if (!PyErr_Occurred())
                     PyErr_Format(PyExc_ValueError, "Struct value is missing field %R", name);
-                return nullptr;
+                return failed_at_member("field", name);
             }
             VornValue* c = value(item.get(), vorn_type_child(t, i), env);
-            if (!c) return nullptr;
+            if (!c) return failed_at_member("field", name);
             vorn_value_append(out.get(), c);
         }
         if (vorn_value_count(out.get()) != n) return no_memory();
@@ -517,7 +589,7 @@ private:
             payload = Ref::borrow(Py_None);
         }
         VornValue* c = value(payload.get(), vorn_type_child(t, static_cast<size_t>(index)), env);
-        if (!c) return nullptr;
+        if (!c) return failed_at_member("case", case_name.get());
         VornValue* out = vorn_value_variant(static_cast<size_t>(index), c);
         return out ? out : no_memory();
     }
@@ -548,7 +620,9 @@ VornValue* py_value_to_c(PyObject* value, VornType* type) noexcept {
     }
     try {
         ToC convert;
-        return convert.value(value, type, nullptr);
+        VornValue* out = convert.value(value, type, nullptr);
+        if (!out) convert.note_failed_path();
+        return out;
     } catch (...) {
         PyErr_NoMemory();
         return nullptr;
