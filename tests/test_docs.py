@@ -2,12 +2,16 @@
 claims of docs/text-format.md are what the codec does."""
 from __future__ import annotations
 
+import copy
 import math
 import pathlib
+import pickle
 import re
+import sys
 
 import pytest
 
+from vorn import _pfnlink as pfn
 from vorn.serialization import _textcodec as tc
 from vorn.types import types as T
 from vorn.types import values as V
@@ -134,3 +138,157 @@ def test_round_trip_and_its_documented_exceptions(t, value, comes_back_equal):
 def test_prose_examples(t, value, text, quoted):
     assert all(f"`{q}`" in TEXT_FORMAT for q in quoted)
     assert tc._print_value(t, value) == text
+
+
+API = " ".join((DOCS / "api.md").read_text().split())  # line breaks as spaces
+PERSON = T.struct(name=T.string(), age=T.integer())
+KEY = sk.cy_make_vorn_key(T.integer())
+
+
+class _TripleItems:
+    def items(self):
+        return [(1, 2, 3)]
+
+
+class _LongList(list):
+    def __len__(self):
+        return 5
+
+
+# (a message api.md quotes, less any leading "… ", the call, the exception it raises)
+QUOTED_ERRORS = [
+    ("cy_compare_int() takes exactly 2 positional arguments (3 given)",
+     lambda: sk.cy_compare_int(1, 2, 3), TypeError),
+    ("got an unexpected keyword argument 'z'", lambda: sk.cy_compare_int(1, 2, z=3), TypeError),
+    ("got multiple values for keyword argument 'x'", lambda: sk.cy_compare_int(1, 2, x=3), TypeError),
+    ("takes no arguments (1 given)", lambda: pfn.clear_platform_state(1), TypeError),
+    ("takes no keyword arguments", lambda: pfn.clear_platform_state(a=1), TypeError),
+    ("__init__() takes exactly 2 positional arguments (1 given)",
+     lambda: sk.CyVornKey(1, value=2), TypeError),
+    ("__init__() takes exactly 2 positional arguments (3 given)", lambda: KEY(1, 2), TypeError),
+    ("Unknown type encountered during type printing: ", lambda: sk.cy_compare_for(T.Type("Odd")), RuntimeError),
+    ("cy_compare_for: unresolved Recursive ref(", lambda: sk.cy_compare_for(T.rec_ref(7)), ValueError),
+    ("Attempted to compare values of type .Function", lambda: sk.cy_is_for(T.function([], T.null())),
+     RuntimeError),
+    ("Attempted to compare values of type .Never", lambda: sk.cy_equal_for(T.never())(1, 1), RuntimeError),
+    ("an integer is required", lambda: sk.cy_compare_int("1", 1), TypeError),
+    ("must be real number", lambda: sk.cy_compare_float("1", 1.0), TypeError),
+    ("too many values to unpack (expected 2)",
+     lambda: sk.cy_compare_for(T.dict_(T.integer(), T.integer()))(_TripleItems(), _TripleItems()), ValueError),
+    ("__len__() should return >= 0",
+     lambda: sk.cy_compare_for(T.array(T.integer()))(type("L", (list,), {"__len__": lambda s: -1})(),
+                                                      []), ValueError),
+    ("Argument 'other' has incorrect type (expected vorn.utils._sortkit.CyVornKey, got ",
+     lambda: sk.CyVornKey(1, sk.cy_compare_int) < None, TypeError),
+    ("Incompatible checksums (", lambda: sk.__pyx_unpickle_CyVornKey(sk.CyVornKey, 1, None),
+     pickle.PickleError),
+    ("Argument 'text' has incorrect type ", lambda: tc._parse_value(T.integer(), b"1"), TypeError),
+    ("vorn-c parse failed for: ", lambda: tc._parse_value(T.integer(), "1\x00"), ValueError),
+    ("vorn-c vorn_print_value returned NULL", lambda: tc._print_value(T.function([], T.null()), len),
+     RuntimeError),
+    ("unknown Vorn type kind ", lambda: tc._print_type(T.Type("Odd")), TypeError),
+    ("expected a Vorn type descriptor, got ", lambda: tc._print_type(5), TypeError),
+]
+
+
+@pytest.mark.parametrize("message, call, error", QUOTED_ERRORS, ids=[m for m, _, _ in QUOTED_ERRORS])
+def test_quoted_error_is_what_the_call_raises(message, call, error):
+    assert message in API
+    with pytest.raises(error) as caught:
+        call()
+    text = str(caught.value)
+    assert text.startswith(message) or text.endswith(message) or f"() {message}" in text
+
+
+def test_an_index_past_the_items_is_an_index_error():
+    with pytest.raises(IndexError):
+        sk.cy_compare_for(T.array(T.integer()))(_LongList([1]), _LongList([1]))
+
+
+@pytest.mark.parametrize("build, decided", [
+    (sk.cy_compare_for, -1), (sk.cy_equal_for, False), (sk.cy_is_for, False)])
+def test_a_missing_field_raises_only_where_the_walk_reaches_it(build, decided):
+    assert '`cy_compare_for(person)({"name": "a"}, {"name": "b", "age": 1})` is -1' in API
+    f = build(PERSON)
+    assert f({"name": "a"}, {"name": "b", "age": 1}) == decided  # the first field decides
+    with pytest.raises(KeyError, match="age"):
+        f({"name": "a"}, {"name": "a", "age": 1})
+    assert f({"name": "a", "age": 1, "extra": 0}, {"name": "a", "age": 1}) in (0, True)
+
+
+def test_a_variant_without_value_beside_another_case_gets_a_result():
+    option = T.variant(none=T.null(), some=T.integer())
+    assert sk.cy_compare_for(option)({"type": "none"}, {"type": "some", "value": 1}) == -1
+    with pytest.raises(KeyError, match="value"):
+        sk.cy_compare_for(option)({"type": "some"}, {"type": "some", "value": 1})
+
+
+@pytest.mark.parametrize("make", [
+    lambda: KEY(3),
+    lambda: sk.CyVornKey(3, sk.cy_compare_for(T.integer())),
+])
+def test_keys_of_local_classes_or_comparers_copy_but_do_not_pickle(make):
+    key = make()
+    assert copy.copy(key) == key and copy.deepcopy(key) == key
+    with pytest.raises((AttributeError, pickle.PicklingError)):
+        pickle.dumps(key)
+
+
+def _arrays_around(n: int, leaf):
+    for _ in range(n):
+        leaf = T.array(leaf)
+    return leaf
+
+
+def _lists_around(n: int, leaf: object) -> object:
+    for _ in range(n):
+        leaf = [leaf]
+    return leaf
+
+
+@pytest.fixture
+def recursion_limit():
+    before = sys.getrecursionlimit()
+    yield sys.setrecursionlimit
+    sys.setrecursionlimit(before)
+
+
+NESTED = T.recursive(1, T.array(T.rec_ref(1)))
+
+
+@pytest.mark.skipif(sys.version_info[:2] == (3, 12), reason="3.12's bound on nested C calls comes first")
+@pytest.mark.parametrize("n, passes", [(4096, True), (4097, False)])
+def test_the_runtime_nesting_limit(recursion_limit, n, passes):
+    recursion_limit(10_000)
+    t = _arrays_around(n, T.integer())
+    text = "[" * n + "1" + "]" * n
+    runs = [lambda: tc._print_type(t), lambda: tc._parse_value(t, text),
+            lambda: tc._print_value(t, _lists_around(n, 1)),
+            # one more level for empty Arrays, half as many under a Recursive type
+            lambda: tc._parse_value(_arrays_around(n, T.array(T.integer())), "[" * (n + 1) + "]" * (n + 1)),
+            lambda: tc._print_value(NESTED, _lists_around(n // 2 - 1 + (not passes), []))]
+    for run in runs:
+        if passes:
+            run()
+        else:
+            with pytest.raises((ValueError, RuntimeError)):
+                run()
+
+
+def test_the_conversions_bound_from_python(recursion_limit):
+    deep = _arrays_around(1600, T.integer())
+    if sys.version_info[:2] == (3, 11):
+        recursion_limit(1000)
+        with pytest.raises(RecursionError, match="while converting a Vorn type"):
+            tc._print_type(_arrays_around(1000, T.integer()))
+        recursion_limit(10_000)
+        tc._print_type(deep)
+    elif sys.version_info[:2] == (3, 12):
+        recursion_limit(10_000)
+        with pytest.raises(RecursionError, match="while converting a Vorn type"):
+            tc._print_type(deep)
+    elif sys.version_info[:2] == (3, 13):
+        recursion_limit(1000)
+        tc._print_type(_arrays_around(4096, T.integer()))
+    else:
+        pytest.skip("not stated for this version")
