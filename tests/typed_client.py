@@ -131,6 +131,8 @@ def sorting() -> None:
 
     key = sk.CyVornKey(3, sk.cy_compare_int)
     assert round_trip(key).value == 3
+    restored = sk.__pyx_unpickle_CyVornKey(directory.key, 230660886, (sk.cy_compare_for(PERSON), people[0]))
+    assert isinstance(restored, directory.key) and restored == sk.CyVornKey(people[0], sk.cy_compare_for(PERSON))
     value: object = directory.key({"name": "Ada", "age": 1}).value
     assert isinstance(value, dict)
 

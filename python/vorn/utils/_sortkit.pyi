@@ -1,7 +1,7 @@
 """Type stubs for vorn.utils._sortkit: native comparers, equality and identity
 functions and sort keys for Vorn values."""
 from typing import (Any, Callable, MutableMapping, Protocol, SupportsFloat, SupportsIndex, SupportsInt,
-                    type_check_only)
+                    TypeVar, type_check_only)
 
 from typing_extensions import disjoint_base
 
@@ -107,8 +107,11 @@ class VornKey(CyVornKey):
     it is constructed from the value alone (each call makes a new such class)."""
     def __init__(self, value: Any) -> None: ...
 
-def __pyx_unpickle_CyVornKey(__pyx_type: type[CyVornKey], __pyx_checksum: int,
-                             __pyx_state: tuple[Any, ...] | None) -> CyVornKey: ...
+_Key = TypeVar("_Key", bound=CyVornKey)
+
+# A new instance of the key class given.
+def __pyx_unpickle_CyVornKey(__pyx_type: type[_Key], __pyx_checksum: int,
+                             __pyx_state: tuple[Any, ...] | None) -> _Key: ...
 
 def is_never_type(t: Any) -> bool: ...
 def is_null_type(t: Any) -> bool: ...
