@@ -6,7 +6,9 @@ import asyncio as asyncio
 import threading
 from typing import Any
 
-__pyx_capi__: dict[str, Any]
+from typing_extensions import CapsuleType
+
+__pyx_capi__: dict[str, CapsuleType]
 _dispatch_states: dict[int, tuple[dict[bytes, tuple[Any, Any]], dict[bytes, tuple[Any, Any]],
                                   dict[tuple[bytes, tuple[int, ...]], Any], list[Any]]]
 _event_loop: asyncio.AbstractEventLoop | None  # the main thread's loop

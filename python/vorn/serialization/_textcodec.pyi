@@ -3,13 +3,14 @@
 The format itself is described in docs/text-format.md."""
 from typing import Any
 
-from vorn.types.types import Type
+from vorn.utils._sortkit import TypeDescriptor
 
-def _print_value(py_type: Type, value: Any) -> str:
+def _print_value(py_type: TypeDescriptor, value: Any) -> str:
     """Print an Vorn value to text format via vorn-c."""
 
-def _print_type(py_type: Type) -> str:
+def _print_type(py_type: TypeDescriptor) -> str:
     """Print an Vorn type to text format via vorn-c."""
 
-def _parse_value(py_type: Type, text: str | None) -> Any:
+# None is let through the argument check, but always raises AttributeError.
+def _parse_value(py_type: TypeDescriptor, text: str) -> Any:
     """Parse Vorn text format into a value via vorn-c."""

@@ -1,55 +1,80 @@
 """Type stubs for vorn.utils._sortkit: native comparers, equality and identity
 functions and sort keys for Vorn values."""
-from typing import Any, Callable, MutableMapping, Protocol, type_check_only
+from typing import (Any, Callable, MutableMapping, Protocol, SupportsFloat, SupportsIndex, SupportsInt,
+                    TypeVar, type_check_only)
 
 from typing_extensions import disjoint_base
 
 from vorn.types.values import VornBlob as VornBlob, VornMatrix as VornMatrix, VornVector as VornVector
 
-_TypeCtx = MutableMapping[Any, Callable[..., Any]] | None
-
 # The classes marked @type_check_only exist for type checkers only: the module has no
-# such attribute at run time (import them under `if TYPE_CHECKING:`).
+# such attribute at run time (import them under `if TYPE_CHECKING:`). The functions the
+# builders return are function objects, so the protocols name their __name__ and
+# __qualname__ too.
+@type_check_only
+class TypeDescriptor(Protocol):
+    """A Vorn type descriptor, as the builders read it (the constructors of
+    vorn.types.types make them): ``type`` names the kind, ``value`` is its payload."""
+    @property
+    def type(self) -> str: ...
+    @property
+    def value(self) -> Any: ...
+
+# The comparison context: id() of a left-hand value to the id()s of the right-hand
+# values it was paired with; None makes the first composite function start one.
+_Ctx = dict[int, set[int]] | None
+
 @type_check_only
 class Comparer(Protocol):
     """Made by cy_compare_for: -1, 0 or 1 as ``x`` sorts before, with or after ``y``
     (Set, Dict, Ref, Variant and Recursive comparers may return a component's nonzero
-    result unchanged). ``ctx`` is the comparison context, a dict from id() of a
-    left-hand value to the id()s of the right-hand values it was paired with."""
-    def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> Any: ...
+    result unchanged). ``ctx`` is the comparison context."""
+    __name__: str
+    __qualname__: str
+    def __call__(self, x: Any, y: Any, ctx: _Ctx = ..., /) -> int: ...
 
 @type_check_only
 class EqualityFunction(Protocol):
-    """Made by cy_equal_for: whether two values of its type are equal. Returns True or
-    False, or for Ref, Variant and Recursive types a component's result unchanged.
-    ``ctx`` is the comparison context, a dict from id() of a left-hand value to the
-    id()s of the right-hand values it was paired with; a recorded pair counts as equal."""
-    def __call__(self, x: Any, y: Any, ctx: dict[int, set[int]] | None = ..., /) -> Any: ...
+    """Made by cy_equal_for: whether two values of its type are equal (for Boolean,
+    Integer, String and DateTime types, ``x == y`` as the values' own ``__eq__`` answers
+    it). ``ctx`` is the comparison context; a recorded pair counts as equal."""
+    __name__: str
+    __qualname__: str
+    def __call__(self, x: Any, y: Any, ctx: _Ctx = ..., /) -> bool: ...
 
 @type_check_only
 class IdentityFunction(Protocol):
     """Made by cy_is_for: whether two values of its type are the same value (containers
     by object identity, scalars and Blobs by content, Structs and Variants member by
     member). ``ctx`` is only passed on to the member functions."""
-    def __call__(self, x: Any, y: Any, ctx: Any = ..., /) -> Any: ...
+    __name__: str
+    __qualname__: str
+    def __call__(self, x: Any, y: Any, ctx: Any = ..., /) -> bool: ...
+
+# A type context: Recursive scope id to the function that stands for that scope while
+# a build runs; the builders read it with get() and undo their bindings with pop().
+_CompareCtx = MutableMapping[Any, Comparer]
+_EqualCtx = MutableMapping[Any, EqualityFunction]
+_IdentityCtx = MutableMapping[Any, IdentityFunction]
 
 def cy_compare_bool(x: object, y: object) -> int: ...
-def cy_compare_int(x: object, y: object) -> int: ...
-def cy_compare_float(x: object, y: object) -> int: ...
-def cy_compare_string(x: str | None, y: str | None) -> int: ...
-def cy_equal_float(x: object, y: object) -> bool: ...
-def cy_compare_for(type_val: Any, type_ctx: _TypeCtx = None) -> Comparer: ...
-def cy_equal_for(type_val: Any, type_ctx: _TypeCtx = None) -> EqualityFunction:
+def cy_compare_int(x: SupportsInt, y: SupportsInt) -> int: ...
+def cy_compare_float(x: SupportsFloat | SupportsIndex, y: SupportsFloat | SupportsIndex) -> int: ...
+# Exactly str (a subclass is refused); None passes the type test but always raises.
+def cy_compare_string(x: str, y: str) -> int: ...
+def cy_equal_float(x: SupportsFloat | SupportsIndex, y: SupportsFloat | SupportsIndex) -> bool: ...
+def cy_compare_for(type_val: TypeDescriptor, type_ctx: _CompareCtx | None = None) -> Comparer: ...
+def cy_equal_for(type_val: TypeDescriptor, type_ctx: _EqualCtx | None = None) -> EqualityFunction:
     """Create a type-specific equality function.
 
     type_ctx maps recursive scope ids to their comparers.
     """
-def cy_is_for(type_val: Any, type_ctx: _TypeCtx = None) -> IdentityFunction:
+def cy_is_for(type_val: TypeDescriptor, type_ctx: _IdentityCtx | None = None) -> IdentityFunction:
     """Create an identity comparer for a given type.
 
     type_ctx maps recursive scope ids to their comparers.
     """
-def cy_make_vorn_key(type_val: Any) -> type[VornKey]:
+def cy_make_vorn_key(type_val: TypeDescriptor) -> type[VornKey]:
     """Create an VornKey class for a specific type.
 
     Returns a callable that wraps values in CyVornKey instances with
@@ -64,7 +89,8 @@ class CyVornKey:
     order operators against a non-key raise TypeError, ``==`` against one is False."""
     @property
     def value(self) -> Any: ...
-    def __init__(self, value: Any, compare_fn: Callable[[Any, Any], Any]) -> None: ...
+    # The result is compared with 0: comparers return int, any number serves.
+    def __init__(self, value: Any, compare_fn: Callable[[Any, Any], float]) -> None: ...
     def __lt__(self, other: CyVornKey, /) -> bool: ...
     def __le__(self, other: CyVornKey, /) -> bool: ...
     def __gt__(self, other: CyVornKey, /) -> bool: ...
@@ -81,8 +107,11 @@ class VornKey(CyVornKey):
     it is constructed from the value alone (each call makes a new such class)."""
     def __init__(self, value: Any) -> None: ...
 
-def __pyx_unpickle_CyVornKey(__pyx_type: type[CyVornKey], __pyx_checksum: int,
-                             __pyx_state: tuple[Any, ...] | None) -> CyVornKey: ...
+_Key = TypeVar("_Key", bound=CyVornKey)
+
+# A new instance of the key class given.
+def __pyx_unpickle_CyVornKey(__pyx_type: type[_Key], __pyx_checksum: int,
+                             __pyx_state: tuple[Any, ...] | None) -> _Key: ...
 
 def is_never_type(t: Any) -> bool: ...
 def is_null_type(t: Any) -> bool: ...
