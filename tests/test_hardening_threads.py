@@ -15,6 +15,7 @@ import threading
 
 import pytest
 
+import hooks
 from vorn import _vornc_bridge as bridge
 from vorn.serialization import _textcodec as tc
 from vorn.types import types as T
@@ -214,7 +215,7 @@ FIRST_USE_ON_EIGHT_THREADS = textwrap.dedent("""
     threads = [threading.Thread(target=work) for _ in range(8)]
     for th in threads: th.start()
     for th in threads: th.join()
-    c = bridge._testing.counters()
+    c = hooks.testing().counters()
     print(c["builtin_registries_made"], c["platform_registries_made"], c["thread_contexts_set"], c["type_of_type_inits"])
 """)
 
