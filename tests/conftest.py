@@ -1,6 +1,6 @@
 """Shared test set-up: a hypothesis profile that keeps no example database and nothing
-else in the repo, and a fixture that proves a test released every runtime handle it
-made."""
+else in the repo, a fixture that proves a test released every runtime handle it made,
+and a stop when the run requires the test machinery and the build has none."""
 from __future__ import annotations
 
 import gc
@@ -20,6 +20,13 @@ settings.register_profile(
     "vorn", database=None, deadline=None,
     suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
 settings.load_profile("vorn")
+
+
+def pytest_sessionstart(session):
+    import hooks
+
+    if hooks.REQUIRED and not hooks.available():
+        pytest.exit(f"VORN_TEST_HOOKS_REQUIRED=1 but {hooks.MISSING}", returncode=4)
 
 
 @pytest.fixture

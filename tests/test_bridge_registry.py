@@ -9,12 +9,13 @@ import textwrap
 
 import pytest
 
+import hooks
 from vorn import _vornc_bridge as bridge
 from vorn.types import types as T
 from vorn.types import values as V
 
 pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
-testing = bridge._testing
+testing = hooks.testing()
 FNS = testing.c_functions()
 
 

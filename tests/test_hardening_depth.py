@@ -12,6 +12,7 @@ import threading
 
 import pytest
 
+import hooks
 from vorn import _vornc_bridge as bridge
 from vorn.serialization import _textcodec as tc
 from vorn.types import types as T
@@ -196,7 +197,7 @@ def test_deep_values_raise_recursion_error_in_conversions(deep, limits):
 
 
 def test_deep_runtime_value_raises_recursion_error_back_in_python(limits):
-    handle = bridge._testing.nested_arrays(DEPTH)
+    handle = hooks.testing().nested_arrays(DEPTH)
     with pytest.raises(RecursionError):
         limits(handle.to_py)
 

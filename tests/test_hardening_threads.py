@@ -15,6 +15,7 @@ import threading
 
 import pytest
 
+import hooks
 from vorn import _vornc_bridge as bridge
 from vorn.serialization import _textcodec as tc
 from vorn.types import types as T
@@ -220,6 +221,7 @@ FIRST_USE_ON_EIGHT_THREADS = textwrap.dedent("""
 
 
 def test_first_use_of_the_codec_on_eight_threads_at_once_sets_the_runtime_up_once():
+    hooks.testing()
     out = subprocess.run([sys.executable, "-c", FIRST_USE_ON_EIGHT_THREADS], capture_output=True, text=True,
                          check=True)
     assert out.stdout.split() == ["1", "1", "1", "1"]

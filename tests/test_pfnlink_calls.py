@@ -9,6 +9,7 @@ import sys
 
 import pytest
 
+import hooks
 from leakcheck import assert_no_leaks
 from vorn import _pfnlink
 from vorn import _vornc_bridge as bridge
@@ -325,7 +326,7 @@ def test_async_generic(reg):
 
 
 def test_c_callbacks_and_factories_are_called_directly(reg):
-    fns, factories = bridge._testing.c_functions(), bridge._testing.c_factories()
+    fns, factories = hooks.testing().c_functions(), hooks.testing().c_factories()
     reg.register([{"name": "echo", "c_callback": fns["echo"], "fn": "never read"},
                   {"name": "add", "c_callback": fns["add"], "inputs": [I, I], "output": I},
                   {"name": "pick", "c_factory": factories["pick"], "type_parameters": ["T"]},

@@ -9,14 +9,15 @@ import textwrap
 
 import pytest
 
+import hooks
 from vorn import _pfnlink
 from vorn import _vornc_bridge as bridge
 from vorn.types import types as T
 
 pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
 I = T.integer()
-C_FUNCTIONS = bridge._testing.c_functions()
-C_FACTORIES = bridge._testing.c_factories()
+C_FUNCTIONS = hooks.testing().c_functions()
+C_FACTORIES = hooks.testing().c_factories()
 
 _get_pointer = ctypes.pythonapi.PyCapsule_GetPointer
 _get_pointer.restype, _get_pointer.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]

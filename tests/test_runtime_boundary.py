@@ -10,6 +10,7 @@ import pathlib
 
 import pytest
 
+import hooks
 from leakcheck import assert_no_leaks
 from vorn import _pfnlink
 from vorn import _vornc_bridge as bridge
@@ -20,7 +21,7 @@ from vorn.types import values as V
 pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
 
 I, S = T.integer(), T.string()
-testing = bridge._testing
+testing = hooks.testing()
 
 
 @pytest.fixture
@@ -44,7 +45,7 @@ def buffers():
 # ---- printed texts
 
 def test_printed_texts_are_counted_until_freed():
-    lib = ctypes.CDLL(str(pathlib.Path(bridge.__file__).with_name("libvorn_c_shared.so")))
+    lib = ctypes.CDLL(str(pathlib.Path(bridge.__file__).with_name("libvorn_c_shared.so.0")))
     lib.vorn_print_type.restype = ctypes.c_void_p
     lib.vorn_print_type.argtypes = [ctypes.c_void_p]
     lib.__wrap_free.argtypes = [ctypes.c_void_p]

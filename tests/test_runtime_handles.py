@@ -6,11 +6,12 @@ import threading
 
 import pytest
 
+import hooks
 from vorn import _vornc_bridge as bridge
 from vorn.types import types as T
 
 pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
-testing = bridge._testing
+testing = hooks.testing()
 
 
 @pytest.mark.parametrize("make, types, values", [

@@ -8,11 +8,12 @@ import time
 
 import pytest
 
+import hooks
 from vorn import _vornc_bridge as bridge
 from vorn.types import types as T
 
 pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
-testing = bridge._testing
+testing = hooks.testing()
 FNS = testing.c_functions()
 FACTORIES = testing.c_factories()
 

@@ -114,6 +114,8 @@ def test_printed_text_holds_no_raw_control_character(t, text):
     (T.variant(none=T.recursive("N", T.null())), "none", {"type": "none", "value": None}),
     (T.matrix(T.integer()), "mat(2, 1)[[1], [2]]", V.VornMatrix([[1], [2]])),
     (T.set_(T.integer()), "#{ }", V.VornSet()),
+    (T.float_(), "2.4703282292062328e-324", 5e-324), (T.float_(), "1.7976931348623158e308", 1.7976931348623157e308),
+    (T.float_(), "0e999", 0.0),
 ])
 def test_accepted_non_canonical_texts(t, text, value):
     assert tc._print_value(t, tc._parse_value(t, text)) == tc._print_value(t, value)
@@ -124,7 +126,8 @@ def test_accepted_non_canonical_texts(t, text, value):
     (T.integer(), "1 2"), (T.integer(), "+1"), (T.integer(), "01"), (T.integer(), "1.0"), (T.integer(), "1e3"),
     (T.integer(), "9223372036854775808"), (T.integer(), "-"), (T.integer(), ""), (T.integer(), "   "),
     (T.float_(), "1."), (T.float_(), ".5"), (T.float_(), "1e"), (T.float_(), "NaN"), (T.float_(), "-nan"),
-    (T.float_(), "1e400"), (T.float_(), "infinity"),
+    (T.float_(), "1e400"), (T.float_(), "-1.7976931348623159e308"), (T.float_(), "2.4703282292062327e-324"),
+    (T.float_(), "infinity"),
     (T.string(), '"abc'), (T.string(), "abc"), (T.string(), '"a\nb"'), (T.string(), '"\t"'),
     (T.string(), '"\x7f"'), (T.string(), '"\x85"'), (T.string(), r'"\q"'), (T.string(), r'"\u{}"'),
     (T.string(), r'"\u{d800}"'), (T.string(), r'"\u{110000}"'), (T.string(), r'"\u{1234567}"'),

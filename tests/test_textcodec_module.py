@@ -10,6 +10,7 @@ import threading
 
 import pytest
 
+import hooks
 from leakcheck import assert_no_leaks
 from vorn import _vornc_bridge as bridge
 from vorn.serialization import _textcodec as tc
@@ -114,12 +115,12 @@ def test_unprintable_value_raises_runtime_error(t, value):
 
 
 def test_ref_cycle_prints_nothing():
-    cycle = bridge._testing.ref_cycle()
+    cycle = hooks.testing().ref_cycle()
     try:
         with pytest.raises(RuntimeError, match="vorn_print_value returned NULL"):
             tc._print_value(T.recursive("R", T.ref(T.rec_ref("R"))), cycle)
     finally:
-        bridge._testing.break_ref_cycle(cycle)
+        hooks.testing().break_ref_cycle(cycle)
 
 
 @pytest.mark.parametrize("t, value, error", [
@@ -225,11 +226,13 @@ FIRST_CALL = textwrap.dedent("""
 
 @pytest.mark.parametrize("first", ["_print_type", "_print_value", "_parse_value"])
 def test_first_call_makes_the_runtime_context_once(first):
+    hooks.testing()
     out = subprocess.run([sys.executable, "-c", FIRST_CALL, first], capture_output=True, text=True, check=True)
     assert out.stdout.split() == ["0", "1", "1", "1", "1", "1", "True", "True", "True"]
 
 
 def test_bad_text_argument_does_not_set_up_the_runtime():
+    hooks.testing()
     script = textwrap.dedent("""
         from vorn import _vornc_bridge as bridge
         from vorn.serialization import _textcodec as tc

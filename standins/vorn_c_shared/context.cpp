@@ -1,5 +1,6 @@
 // The per-thread evaluation context, the one-time type-of-types set-up, and the
-// counters of start-up events.
+// counters of start-up events (read through vorn_runtime_counters and
+// vorn_setup_calls, in test builds).
 #include "context.hpp"
 #include "runtime.hpp"
 
@@ -27,7 +28,10 @@ std::mutex g_log_mutex;
 const char* g_log[kLogCapacity];
 size_t g_log_size = 0;
 
+#ifdef VORN_TEST_HOOKS
+// Read by the test builds' vorn_runtime_counters only.
 long events(Event e) noexcept { return g_events[static_cast<int>(e)].load(std::memory_order_relaxed); }
+#endif
 
 }  // namespace
 
@@ -63,6 +67,7 @@ int vorn_type_of_type_init(void) {
 
 bool vorn_type_of_type_ready(void) { return g_type_of_type_ready.load(std::memory_order_acquire); }
 
+#ifdef VORN_TEST_HOOKS
 void vorn_runtime_counters(VornRuntimeCounters* out) {
     out->builtin_registries_made = events(Event::builtin_registry_made);
     out->builtins_registrations = events(Event::builtins_registered);
@@ -77,5 +82,6 @@ size_t vorn_setup_calls(const char** out, size_t capacity) {
     for (size_t i = 0; i < capacity && i < g_log_size && i < kLogCapacity; ++i) out[i] = g_log[i];
     return g_log_size;
 }
+#endif
 
 }  // extern "C"

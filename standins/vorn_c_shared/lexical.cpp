@@ -1,9 +1,12 @@
 // The literal forms of the text format shared by the type and value printers.
 #include "lexical.hpp"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <locale.h>
 
 namespace vorn_rt {
 namespace {
@@ -134,6 +137,27 @@ void write_float(TextBuffer& out, double f) noexcept {
         at[n++] = '0';
     }
     out.commit(n);
+}
+
+// strtod_l rather than std::from_chars(double), whose libstdc++ symbol (GCC 11 and
+// later) would tie the runtime to that libstdc++: the same correctly rounded value,
+// and the same range as from_chars, which also refuses overflow to infinity and a
+// nonzero literal that underflows to zero, and accepts subnormal results.
+bool read_float(const char* start, const char* end, double* out) noexcept {
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", nullptr);
+    if (!c_locale) return false;
+    try {
+        std::string text(start, end);  // strtod_l reads a terminated string
+        errno = 0;
+        char* stop = nullptr;
+        double f = strtod_l(text.c_str(), &stop, c_locale);
+        if (stop != text.c_str() + text.size()) return false;
+        if (errno == ERANGE && (f == 0.0 || std::isinf(f))) return false;
+        *out = f;
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 int64_t days_from_civil(int64_t y, unsigned m, unsigned d) noexcept {

@@ -29,6 +29,12 @@ void write_int(TextBuffer& out, int64_t i) noexcept;
 // exponent, or is one of nan, inf, -inf.
 void write_float(TextBuffer& out, double f) noexcept;
 
+// The double that a Float literal [start, end) stands for (its syntax already checked:
+// digits, an optional fraction and exponent), correctly rounded; false when it is out
+// of range (beyond the largest double, or nonzero and rounding to zero) or out of
+// memory. Read in the "C" locale, whatever locale the process has set.
+bool read_float(const char* start, const char* end, double* out) noexcept;
+
 // ISO 8601 in UTC: 2024-05-01T12:30:00Z, with .ffffff when there are microseconds.
 // False for years outside 1..9999.
 bool write_datetime(TextBuffer& out, int64_t micros) noexcept;

@@ -174,8 +174,7 @@ private:
             if (p_ == exp) return nullptr;
         }
         double f;
-        auto r = std::from_chars(start, p_, f);
-        if (r.ec != std::errc() || r.ptr != p_) return nullptr;
+        if (!read_float(start, p_, &f)) return nullptr;
         return vorn_value_float(f);
     }
 

@@ -168,11 +168,13 @@ VornType* vorn_type_recursive(const char* scope, size_t size, bool numeric, Vorn
     return t;
 }
 
+#ifdef VORN_TEST_HOOKS
 VornType* vorn_type_unprintable(void) {
     VornType* t = new_type(VORN_NEVER);
     if (t) t->unprintable = true;
     return t;
 }
+#endif
 
 VornType* vorn_type_rec_ref(const char* scope, size_t size, bool numeric) {
     return new_scoped(scope, size, numeric, true);

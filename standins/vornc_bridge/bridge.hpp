@@ -103,6 +103,7 @@ VornType* type_from_py(PyObject* o) noexcept;
 // Module parts added at start-up; 0 or -1.
 int add_handle_types(PyObject* module) noexcept;
 int add_registry_type(PyObject* module) noexcept;
+// vorn._vornc_bridge._testing, in test builds only (VORN_TEST_HOOKS).
 int add_testing_module(PyObject* module) noexcept;
 
 }  // namespace vornc_bridge

@@ -1,8 +1,8 @@
 /* The stand-in runtime's API beyond vorn_c.h: type and value constructors and
  * accessors for every kind, scope frames for Recursive types, live-handle counts,
  * the runtime side of platform calls, built-in calls, start-up counters and log,
- * value equality, the accounting of heap buffers across the boundary, and test
- * fixtures.
+ * value equality, the accounting of heap buffers across the boundary, and, in
+ * test builds (VORN_TEST_HOOKS), test fixtures and counters.
  *
  * Ownership: every constructor takes over the references it is given (also when
  * it fails and returns NULL) and returns a new reference. Accessors return
@@ -79,8 +79,10 @@ VORN_C_API bool vorn_type_is_rec_ref(const VornType *type);
 /* Scope id of a Recursive wrapper or reference. */
 VORN_C_API const char *vorn_type_scope(const VornType *type, size_t *size, bool *numeric);
 
+#ifdef VORN_TEST_HOOKS
 /* A type the type printer refuses (a test fixture); otherwise it stands for Never. */
 VORN_C_API VornType *vorn_type_unprintable(void);
+#endif
 
 /* Number of type and value handles alive (static ones not counted). */
 VORN_C_API long vorn_live_types(void);
@@ -224,6 +226,7 @@ typedef struct VornRuntimeCounters {
     long type_of_type_inits;
 } VornRuntimeCounters;
 
+#ifdef VORN_TEST_HOOKS
 VORN_C_API void vorn_runtime_counters(VornRuntimeCounters *out);
 
 /* The names of the start-up and registry calls (builtin_registry_new,
@@ -231,14 +234,16 @@ VORN_C_API void vorn_runtime_counters(VornRuntimeCounters *out);
  * vorn_set_thread_context, vorn_type_of_type_init) in the order they ran: the first
  * `capacity` go to `out`; returns how many ran in all. */
 VORN_C_API size_t vorn_setup_calls(const char **out, size_t capacity);
+#endif
 
 /* ---- Heap buffers across the boundary -------------------------------------- */
 
 /* Buffers alive that crossed the boundary: printed texts handed to callers and not
  * yet freed, messages of error results taken over from platform functions and not
  * yet released (vorn_eval_result_clear), names held by registries; and how often a
- * message was handed over while the runtime already held it. Printed texts are seen
- * freed by modules linked with --wrap=free against this runtime (__wrap_free). */
+ * message was handed over while the runtime already held it. Printed texts are
+ * counted in test builds only, where modules linked with --wrap=free against this
+ * runtime reach __wrap_free; elsewhere printed_texts is 0. */
 typedef struct VornLiveBuffers {
     long printed_texts;
     long error_messages;
@@ -247,12 +252,15 @@ typedef struct VornLiveBuffers {
 } VornLiveBuffers;
 
 VORN_C_API void vorn_live_buffers(VornLiveBuffers *out);
+
+#ifdef VORN_TEST_HOOKS
 VORN_C_API void __wrap_free(void *p);
 
 /* Test fixture: while set (bytes not NULL), vorn_print_type and vorn_print_value
  * return a copy of exactly these `size` bytes, NUL-terminated, whatever they are
  * given (NULL arguments still give NULL). NULL unsets it. False when out of memory. */
 VORN_C_API bool vorn_testing_print_override(const char *bytes, size_t size);
+#endif
 
 #ifdef __cplusplus
 }
