@@ -151,7 +151,7 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
         auto* made = reinterpret_cast<PyTypeObject*>(cls.get());
         compat::set_type_vectorcall(made, vorn_key_vectorcall);
         if (made->tp_weaklistoffset == 0 && made->tp_dictoffset == 0 && made->tp_basicsize == key_type->tp_basicsize)
-            made->tp_dealloc = key_type->tp_dealloc;
+            compat::set_type_dealloc(made, key_type->tp_dealloc);
     }
     return cls.release();
 }
@@ -160,7 +160,7 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 PyObject* key_class_comparer(PyTypeObject* cls) noexcept {
     // A __del__ given to the class or to CyVornKey runs as each key is dropped.
-    if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_new ||
+    if (compat::type_vectorcall(cls) != vorn_key_vectorcall || cls->tp_new != key_new ||
         cls->tp_richcompare != key_richcompare || cls->tp_finalize)
         return nullptr;
     NativeFunction* init = our_init(cls);

@@ -81,12 +81,12 @@ inline PyObject* context_for_pair(PyObject* fn, PyObject* ctx, PyObject* x, PyOb
 }
 
 // A comparer's Python result `r` (a new reference, or null after an error) in the
-// native protocol: the value of the cached small ints -5 to 256 (the objects that
-// value stands for), otherwise the object itself.
+// native protocol: the value of a shared small int (the object that value stands
+// for), otherwise the object itself.
 inline int comparer_result(PyObject* r, PyObject** object) noexcept {
     if (!r) return kFailed;
     Py_ssize_t v;
-    if (PyLong_CheckExact(r) && compat::compact_int(r, &v) && v >= -5 && v <= 256) {
+    if (PyLong_CheckExact(r) && compat::shared_small_int(r, &v)) {
         Py_DECREF(r);
         return static_cast<int>(v);
     }
