@@ -106,9 +106,7 @@ int put(PyObject* ns, const char* name, PyObject* value) noexcept {
 }
 
 PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
-    Ref compare_for = Ref::steal(global(str<"cy_compare_for">()));
-    if (!compare_for) return nullptr;
-    Ref compare = Ref::steal(PyObject_CallOneArg(compare_for.get(), args[0]));
+    Ref compare = Ref::steal(call_rebindable(Rebindable::CompareFor, args, 1));
     if (!compare) return nullptr;
 
     Ref name = intern("VornKey");
