@@ -133,7 +133,10 @@ int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, Py
 
 // ---- Array (component: the element comparer) -----------------------------------------
 
-int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
+// Inlined into its Python entry too (the comparer called from Python, as cmp_to_key
+// and a key's fallback call it), which the compiler otherwise chooses not to do.
+[[gnu::always_inline]] inline int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx,
+                                                PyObject** object) noexcept {
     Level<Comparing> level;
     PyObject* elem;
     if (int r = level.open(self, x, y, &ctx, kWhere, &elem); r != kGoOn) return r;

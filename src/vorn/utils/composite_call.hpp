@@ -10,6 +10,8 @@
 #include "vorn/utils/component_results.hpp"
 #include "vorn/utils/private_context.hpp"
 
+#include <utility>
+
 namespace vorn::sortkit {
 
 // ---- The walk: depth and the temporaries it keeps ---------------------------------------
@@ -207,17 +209,13 @@ template <class Family>
 class Level {
 public:
     Level() noexcept = default;
-    ~Level() {
-        owned_ctx_.reset();
-        if (entered_) Family::Guard::leave();
-    }
     Level(const Level&) = delete;
     Level& operator=(const Level&) = delete;
 
     // The recursion guard (`where` names the level in RecursionError).
     int enter(const char* where) noexcept {
         if (!Family::Guard::enter(where)) return kFailed;
-        entered_ = true;
+        guard_.entered = true;
         return kGoOn;
     }
     // The same-object answer, then the guard.
@@ -227,7 +225,11 @@ public:
     }
     // The visit check on the pair (enter_pair); a None `*ctx` becomes the level's own.
     int visit(PyObject** ctx, PyObject* x, PyObject* y, bool components_ignore_context) noexcept {
-        int seen = enter_pair(ctx, owned_ctx_, x, y, components_ignore_context);
+        // Made in a local of its own: the level's address never leaves the body, so that
+        // the compiler keeps its guard flag out of memory.
+        Ref made;
+        int seen = enter_pair(ctx, made, x, y, components_ignore_context);
+        if (made) owned_ctx_ = std::move(made);
         return seen == 0 ? kGoOn : seen < 0 ? kFailed : Family::kEqual;
     }
     // The whole prologue of a body over one component: the same-object answer, the
@@ -240,7 +242,14 @@ public:
     }
 
 private:
-    bool entered_ = false;
+    // Left when the level ends, after the context (declared after it) is released.
+    struct Guard {
+        bool entered = false;
+        ~Guard() {
+            if (entered) Family::Guard::leave();
+        }
+    };
+    Guard guard_;
     Ref owned_ctx_;
 };
 
