@@ -304,12 +304,13 @@ bool compare_dicts_inline(PyObject* x, PyObject* y, Leaf key_leaf, Leaf value_le
 }
 
 int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    // Keys always get a fresh context; values that ignore it make one pointless.
     Level<Comparing> level;
-    PyObject* value_cmp;
-    if (int r = level.open(self, x, y, &ctx, kWhere, &value_cmp); r != kGoOn) return r;
+    if (int r = level.enter(x, y, kWhere); r != kGoOn) return r;
     PyObject* key_cmp = key_comparer(self);
-    if (!key_cmp) return kFailed;
+    PyObject* value_cmp = key_cmp ? component(self) : nullptr;
+    if (!value_cmp) return kFailed;
+    // Keys always get a fresh context; values that ignore it make one pointless.
+    if (int r = level.visit(&ctx, x, y, ignores_context(value_cmp)); r != kGoOn) return r;
     const Leaf key_leaf = leaf_of(key_cmp, kWithContext), value_leaf = leaf_of(value_cmp, kWithContext);
     if (PyDict_CheckExact(x) && PyDict_CheckExact(y)) {
         int inline_result;

@@ -227,8 +227,9 @@ public:
     int visit(PyObject** ctx, PyObject* x, PyObject* y, bool components_ignore_context) noexcept {
         // Made in a local of its own: the level's address never leaves the body, so that
         // the compiler keeps its guard flag out of memory.
+        if (*ctx == Py_None && components_ignore_context) return kGoOn;
         Ref made;
-        int seen = enter_pair(ctx, made, x, y, components_ignore_context);
+        int seen = visit_context(ctx, made, x, y);
         if (made) owned_ctx_ = std::move(made);
         return seen == 0 ? kGoOn : seen < 0 ? kFailed : Family::kEqual;
     }
