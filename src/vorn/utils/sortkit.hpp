@@ -53,11 +53,12 @@
 // The names a caller may rebind in the module namespace: the Rebindable enum
 // (module_state.hpp) lists them all; they are looked up at every use.
 //
-// Adding a kind: its predicate to Kind (kinds.hpp) and the rebindable names
-// (module_names.cpp); a row in each builder's table (build_compare.cpp,
-// build_equal.cpp, build_identity.cpp; a missing row fails to compile); its leaf body
-// in leaf_functions.*, or its composite bodies in the compare_/equal_/identity_ file of
-// its family, opened by a Level.
+// Adding a kind: its place in Kind (kinds.hpp), its predicate among the rebindable
+// names (module_names.cpp) and in the start-up imports (sortkit_module.cpp); a row in
+// each builder's table (build_compare.cpp, build_equal.cpp, build_identity.cpp; a
+// missing row fails to compile); its leaf bodies in leaf_functions.*, or its composite
+// bodies in the compare_/equal_/identity_ file of its family, each opened by a Level
+// and sending a failed child through child_failed.
 #pragma once
 
 #include "common/function.hpp"
