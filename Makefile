@@ -30,8 +30,9 @@ ASAN_ENV       := LD_PRELOAD="$(ASAN_LIBS)" PYTHONMALLOC=malloc \
 # One test file or more of each module, their leak checks included.
 VALGRIND_TESTS ?= tests/test_scalar_orders.py tests/test_compare_composites.py tests/test_sort_key.py \
                   tests/test_sort_key_pickle.py tests/test_equal_composites.py tests/test_identity_builder.py \
-                  tests/test_textcodec_module.py tests/test_bridge_conversions.py tests/test_runtime_registry.py \
-                  tests/test_pfnlink_calls.py tests/test_hardening_leaks.py tests/test_runtime_boundary.py
+                  tests/test_textcodec_module.py tests/test_pfnlink_calls.py tests/test_hardening_leaks.py \
+                  standins/tests/test_bridge_conversions.py standins/tests/test_runtime_registry.py \
+                  standins/tests/test_runtime_boundary.py
 # Invalid reads, writes and frees fail the run. Reports of uninitialised values are
 # off: the release interpreter's own integer code raises them.
 VALGRIND       := valgrind -q --error-exitcode=99 --undef-value-errors=no --leak-check=no \

@@ -194,25 +194,6 @@ inline unsigned type_version(PyTypeObject* type) noexcept {
 #endif
 }
 
-// The metaclass of a class statement with `bases` and the explicit or first base's
-// metaclass `meta`: the most derived of them all (borrowed), or null with TypeError.
-inline PyTypeObject* calculate_metaclass(PyTypeObject* meta, PyObject* bases) noexcept {
-    PyTypeObject* winner = meta;
-    for (Py_ssize_t i = 0, n = PyTuple_GET_SIZE(bases); i < n; ++i) {
-        PyTypeObject* candidate = Py_TYPE(PyTuple_GET_ITEM(bases, i));
-        if (PyType_IsSubtype(winner, candidate)) continue;
-        if (PyType_IsSubtype(candidate, winner)) {
-            winner = candidate;
-            continue;
-        }
-        PyErr_SetString(PyExc_TypeError,
-                        "metaclass conflict: the metaclass of a derived class must be a "
-                        "(non-strict) subclass of the metaclasses of all its bases");
-        return nullptr;
-    }
-    return winner;
-}
-
 // KeyError(key), its argument wrapped in a 1-tuple so that a tuple key is not taken for
 // the argument list.
 inline void set_key_error(PyObject* key) noexcept {
@@ -220,16 +201,6 @@ inline void set_key_error(PyObject* key) noexcept {
     if (!args) return;
     PyErr_SetObject(PyExc_KeyError, args);
     Py_DECREF(args);
-}
-
-// A new dict with room for `n` items, or null with an exception set.
-inline PyObject* new_presized_dict(Py_ssize_t n) noexcept {
-#ifdef VORN_COMPAT_PRIVATE
-    return _PyDict_NewPresized(n);
-#else
-    (void)n;
-    return PyDict_New();
-#endif
 }
 
 // ---- Object storage and type slots (public structures, kept here in one place). ----
@@ -243,6 +214,23 @@ inline void set_type(PyObject* o, PyTypeObject* type) noexcept { Py_SET_TYPE(o, 
 
 // Gives the class `type` the vectorcall entry `call` for calls of the class itself.
 inline void set_type_vectorcall(PyTypeObject* type, vectorcallfunc call) noexcept { type->tp_vectorcall = call; }
+
+// The vectorcall entry of calls of the class `type` itself (null when it has none).
+inline vectorcallfunc type_vectorcall(PyTypeObject* type) noexcept { return type->tp_vectorcall; }
+
+// Frees the instances of the made class `type` with `dealloc` (its base's, for a class
+// whose instances have nothing of their own to release).
+inline void set_type_dealloc(PyTypeObject* type, destructor dealloc) noexcept { type->tp_dealloc = dealloc; }
+
+// The range of the ints the interpreter keeps one shared object for (PyLong_FromLong
+// of a value in it returns that object), as its documentation gives it.
+inline constexpr long kSharedIntMin = -5, kSharedIntMax = 256;
+
+// The value of `o`, an exact int, when it is one of the shared small ints: a value
+// that stands for the object itself. False otherwise.
+inline bool shared_small_int(PyObject* o, Py_ssize_t* out) noexcept {
+    return compact_int(o, out) && *out >= kSharedIntMin && *out <= kSharedIntMax;
+}
 
 // ---- Exact dicts read in place. ----
 

@@ -4,6 +4,7 @@
 // `_thread_event_loops`. Loops are never installed as a thread's current loop, and
 // none is closed while its thread can still use it.
 #include "common/compat.hpp"
+#include "common/static_type.hpp"
 #include "vorn/pfnlink.hpp"
 
 namespace vorn::pfnlink {
@@ -37,19 +38,17 @@ void loop_closer_dealloc(PyObject* self) noexcept {
     Py_TYPE(self)->tp_free(self);
 }
 
-PyTypeObject LoopCloserType = [] {
-    PyTypeObject t{};
-    Py_SET_REFCNT(reinterpret_cast<PyObject*>(&t), 1);
-    t.tp_name = "vorn._pfnlink._LoopCloser";
-    t.tp_basicsize = sizeof(LoopCloser);
-    t.tp_dealloc = loop_closer_dealloc;
-    t.tp_flags = Py_TPFLAGS_DEFAULT;
-    t.tp_doc = "Closes a thread's event loop when the thread's local values are dropped.";
-    return t;
-}();
+PyTypeObject LoopCloserType{};
 
 PyObject* new_loop_closer(PyObject* loop) noexcept {
-    if (!(LoopCloserType.tp_flags & Py_TPFLAGS_READY) && PyType_Ready(&LoopCloserType) < 0) return nullptr;
+    if (ready_static_type(LoopCloserType, [](PyTypeObject& t) {
+            t.tp_name = "vorn._pfnlink._LoopCloser";
+            t.tp_basicsize = sizeof(LoopCloser);
+            t.tp_dealloc = loop_closer_dealloc;
+            t.tp_flags = Py_TPFLAGS_DEFAULT;
+            t.tp_doc = "Closes a thread's event loop when the thread's local values are dropped.";
+        }) < 0)
+        return nullptr;
     auto* closer = PyObject_New(LoopCloser, &LoopCloserType);
     if (!closer) return nullptr;
     closer->loop = Py_NewRef(loop);

@@ -17,18 +17,18 @@ PyObject* specialize_generic(PyObject* state, PyObject* name, const CurrentCall&
         PyTuple_SET_ITEM(addresses.get(), i, address);
     }
     Ref key = Ref::steal(PyTuple_Pack(2, name, addresses.get()));
-    Ref cache = Ref::steal(sequence_item(state, 2));
+    Ref cache = Ref::steal(sequence_item(state, state_item::kCache));
     if (!key || !cache) return nullptr;
     Ref cached = Ref::steal(mapping_get(cache.get(), key.get()));
     if (!cached) return nullptr;
     if (cached.get() != Py_None) return cached.release();  // None reads as a miss
 
-    Ref generic = Ref::steal(sequence_item(state, 1));
-    Ref fns = Ref::steal(sequence_item(state, 3));
+    Ref generic = Ref::steal(sequence_item(state, state_item::kGeneric));
+    Ref fns = Ref::steal(sequence_item(state, state_item::kPlatformFns));
     if (!generic || !fns) return nullptr;
     Ref entry = Ref::steal(PyObject_GetItem(generic.get(), name));
     if (!entry) return nullptr;
-    Ref factory = Ref::steal(sequence_item(entry.get(), 0));
+    Ref factory = Ref::steal(sequence_item(entry.get(), entry_item::kCallable));
     if (!factory) return nullptr;
 
     // factory(platform_fns, *type_arguments)

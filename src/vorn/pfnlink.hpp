@@ -86,6 +86,16 @@ void report_unraisable(const char* context, const char* function, PyObject* duri
 // The module global `name` (new reference, or null with NameError set).
 inline PyObject* global(PyObject* name) noexcept { return lookup_global(globals(), name); }
 
+// The positions in a registry's dispatch state, the tuple (direct, generic, cache,
+// platform_fns) that registration makes, and in an entry of its direct and generic
+// tables, the pair (function or factory, is_async).
+namespace state_item {
+inline constexpr Py_ssize_t kDirect = 0, kGeneric = 1, kCache = 2, kPlatformFns = 3, kCount = 4;
+}
+namespace entry_item {
+inline constexpr Py_ssize_t kCallable = 0, kIsAsync = 1, kCount = 2;
+}
+
 // Lookups on the tables of the dispatch state, with fast paths for the exact dicts
 // and tuples that registration builds. Keys are ints, bytes and tuples of them, whose
 // hashing and comparison run no Python code. Each returns a new reference, or null

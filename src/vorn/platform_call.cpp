@@ -144,21 +144,21 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
         early = error_with_name("Platform registry has no Python dispatch state: ", name);
         return 0;
     }
-    Ref direct = Ref::steal(sequence_item(state.get(), 0));
+    Ref direct = Ref::steal(sequence_item(state.get(), state_item::kDirect));
     if (!direct) return -1;
     Ref entry = Ref::steal(mapping_get(direct.get(), name));
     if (!entry) return -1;
     TargetTrail trail{states.get(), direct.get()};
     if (entry.get() != Py_None) {
         stamp_trail(trail);
-        target.callable = Ref::steal(sequence_item(entry.get(), 0));
-        if (target.callable) target.is_async = Ref::steal(sequence_item(entry.get(), 1));
+        target.callable = Ref::steal(sequence_item(entry.get(), entry_item::kCallable));
+        if (target.callable) target.is_async = Ref::steal(sequence_item(entry.get(), entry_item::kIsAsync));
         if (!target.is_async) return -1;
         // The entry must be an exact tuple too, as a list could change unseen.
         if (PyTuple_CheckExact(entry.get()) && PyTuple_CheckExact(state.get())) remember_target(call, name, trail, target);
         return 1;
     }
-    Ref generic = Ref::steal(sequence_item(state.get(), 1));
+    Ref generic = Ref::steal(sequence_item(state.get(), state_item::kGeneric));
     if (!generic) return -1;
     int found = mapping_contains(generic.get(), name);
     if (found <= 0) {
@@ -168,17 +168,17 @@ int find_target(const CurrentCall& call, PyObject* name, Target& target, EvalRes
     // Stamped before the factory runs, since it may change any of the dicts (an exact
     // state's cache is read without code; for any other state nothing is kept).
     trail.generic = generic.get();
-    if (PyTuple_CheckExact(state.get()) && PyTuple_GET_SIZE(state.get()) > 2) {
-        trail.cache = PyTuple_GET_ITEM(state.get(), 2);
+    if (PyTuple_CheckExact(state.get()) && PyTuple_GET_SIZE(state.get()) > state_item::kCache) {
+        trail.cache = PyTuple_GET_ITEM(state.get(), state_item::kCache);
         stamp_trail(trail);
     }
     target.callable = Ref::steal(specialize_generic(state.get(), name, call));
     if (!target.callable) return -1;
     Ref generic_entry = Ref::steal(PyObject_GetItem(generic.get(), name));
-    if (generic_entry) target.is_async = Ref::steal(sequence_item(generic_entry.get(), 1));
+    if (generic_entry) target.is_async = Ref::steal(sequence_item(generic_entry.get(), entry_item::kIsAsync));
     if (!target.is_async) return -1;
     // A None specialisation is asked for again on the next call, so it is not kept.
-    Ref cache = Ref::steal(sequence_item(state.get(), 2));
+    Ref cache = Ref::steal(sequence_item(state.get(), state_item::kCache));
     if (!cache) return -1;
     if (trail.cache != cache.get()) return 1;  // not the cache stamped
     if (target.callable.get() != Py_None && PyTuple_CheckExact(generic_entry.get()) && PyTuple_CheckExact(state.get()))

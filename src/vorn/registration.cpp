@@ -99,7 +99,7 @@ int register_one(PlatformRegistry* registry, PyObject* description, PyObject* di
         if (factory.get() == Py_None) {
             Ref fn = Ref::steal(PyObject_GetItem(description, str<"fn">()));
             if (!fn) return -1;
-            Ref entry = Ref::steal(PyTuple_Pack(2, fn.get(), is_async.get()));
+            Ref entry = Ref::steal(PyTuple_Pack(entry_item::kCount, fn.get(), is_async.get()));
             if (!entry || PyObject_SetItem(generic, name.get(), entry.get()) < 0) return -1;
         } else {
             c_factory = reinterpret_cast<GenericFactory>(
@@ -124,7 +124,7 @@ int register_one(PlatformRegistry* registry, PyObject* description, PyObject* di
     if (callback.get() == Py_None) {
         Ref fn = Ref::steal(PyObject_GetItem(description, str<"fn">()));
         if (!fn) return -1;
-        Ref entry = Ref::steal(PyTuple_Pack(2, fn.get(), is_async.get()));
+        Ref entry = Ref::steal(PyTuple_Pack(entry_item::kCount, fn.get(), is_async.get()));
         if (!entry || PyObject_SetItem(direct, name.get(), entry.get()) < 0) return -1;
     } else {
         fn_ptr = reinterpret_cast<PlatformFn>(PyCapsule_GetPointer(callback.get(), "vorn_platform_fn"));
@@ -155,7 +155,7 @@ void register_platform_functions(PlatformRegistry* registry, PyObject* platform_
     Ref generic = Ref::steal(PyDict_New());
     Ref cache = Ref::steal(PyDict_New());
     if (!direct || !generic || !cache) return;
-    Ref state = Ref::steal(PyTuple_Pack(4, direct.get(), generic.get(), cache.get(), platform_fns));
+    Ref state = Ref::steal(PyTuple_Pack(state_item::kCount, direct.get(), generic.get(), cache.get(), platform_fns));
     Ref states = Ref::steal(global(str<"_dispatch_states">()));
     Ref key = Ref::steal(registry_key(registry));
     if (!state || !states || !key || PyObject_SetItem(states.get(), key.get(), state.get()) < 0) return;

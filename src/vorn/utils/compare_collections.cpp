@@ -2,12 +2,11 @@
 // and the Dict comparer (entries paired by iteration order).
 #include "common/compat.hpp"
 #include "common/type_memo.hpp"
-#include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/composites.hpp"
+#include "vorn/utils/compare_functions.hpp"
+#include "vorn/utils/composite_call.hpp"
 #include "vorn/utils/dict_items.hpp"
-#include "vorn/utils/value_access.hpp"
-#include "vorn/utils/walk.hpp"
 #include "vorn/utils/sort_key.hpp"
+#include "vorn/utils/value_access.hpp"
 
 #include <algorithm>
 #include <new>
@@ -17,6 +16,12 @@ namespace vorn::sortkit {
 namespace {
 
 constexpr const char* kWhere = " while comparing values";
+
+// The most elements of an exact set read in place (and of ints sorted by value) when
+// two Sets are compared natively; larger sets are listed and sorted.
+constexpr Py_ssize_t kSetElementsInPlace = 16;
+// Up to this many elements a native sort is by insertion; more by the library's merge sort.
+constexpr Py_ssize_t kInsertionSortMost = 32;
 
 // ---- Set (component: the element comparer; the element key class) ---------------------
 
@@ -36,7 +41,7 @@ bool sort_scalars(Leaf leaf, PyObject** items, Py_ssize_t n) noexcept {
         inline_order(leaf, a, b, &sign);
         return sign < 0;
     };
-    if (n > 32) {
+    if (n > kInsertionSortMost) {
         try {
             std::stable_sort(items, items + n, less);
             return true;
@@ -61,7 +66,7 @@ inline void order_pair(int64_t& a, int64_t& b) noexcept {
     b = hi;
 }
 
-// The values of `n` exact ints within 64 bits, sorted into `out` (at most 16: up to
+// The values of `n` exact ints within 64 bits, sorted into `out` (at most kSetElementsInPlace: up to
 // four by a sorting network, more by insertion); false when one is not such.
 bool sorted_int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -128,10 +133,10 @@ Leaf native_set_order(PyObject* elem, PyObject* keys) noexcept {
     auto* cls = reinterpret_cast<PyTypeObject*>(keys);
     const uint64_t serial = reinterpret_cast<NativeFunction*>(elem)->serial;
     if (elem == last_elem && serial == last_serial && last_keys.holds(cls)) return last_leaf;
-    Leaf leaf = leaf_of(elem, 3);
+    Leaf leaf = leaf_of(elem, kWithContext);
     if (leaf != Leaf::None) {
         PyObject* compare = key_class_comparer(cls);
-        if (!compare || leaf_of(compare, 2) != leaf) leaf = Leaf::None;
+        if (!compare || leaf_of(compare, kWithoutContext) != leaf) leaf = Leaf::None;
     }
     last_elem = elem, last_serial = serial, last_leaf = leaf;
     last_keys.remember(cls);
@@ -139,9 +144,8 @@ Leaf native_set_order(PyObject* elem, PyObject* keys) noexcept {
 }
 
 int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    if (x == y) return 0;
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
+    Level<Comparing> level;
+    if (int r = level.enter(x, y, kWhere); r != kGoOn) return r;
     PyObject* elem = component(self);
     PyObject* keys = elem ? key_class(self) : nullptr;
     if (!keys) return kFailed;
@@ -149,13 +153,14 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     if (leaf != Leaf::None && PyAnySet_CheckExact(x) && PyAnySet_CheckExact(y)) {
         // Exact sets are listed without user code: their elements are read in place,
         // and, when all are scalars the leaf orders, sorted and compared here.
-        PyObject* xe[16];
-        PyObject* ye[16];
-        const Py_ssize_t nx = compat::set_elements(x, xe, 16), ny = compat::set_elements(y, ye, 16);
+        PyObject* xe[kSetElementsInPlace];
+        PyObject* ye[kSetElementsInPlace];
+        const Py_ssize_t nx = compat::set_elements(x, xe, kSetElementsInPlace),
+                         ny = compat::set_elements(y, ye, kSetElementsInPlace);
         if (leaf == Leaf::OrderInt && nx >= 0 && ny >= 0) {
             // Ints within 64 bits: their values sorted stand for them (equal ints are
             // equal values, so stability does not show).
-            int64_t xv[16], yv[16];
+            int64_t xv[kSetElementsInPlace], yv[kSetElementsInPlace];
             if (sorted_int_values(xe, nx, xv) && sorted_int_values(ye, ny, yv)) {
                 for (Py_ssize_t i = 0; i < nx && i < ny; ++i) {
                     if (xv[i] != yv[i]) return xv[i] < yv[i] ? -1 : 1;
@@ -207,6 +212,8 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
         Ref xe = Ref::borrow(PyList_GET_ITEM(xs.get(), i));
         Ref ye = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
         int r = object_result_of_call(elem, xe.get(), ye.get(), ctx, true, object);
+        if (r == kFailed) [[unlikely]]
+            return child_failed(Child::element(i));
         if (r) return r;
     }
 }
@@ -297,17 +304,14 @@ bool compare_dicts_inline(PyObject* x, PyObject* y, Leaf key_leaf, Leaf value_le
 }
 
 int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    if (x == y) return 0;
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
+    Level<Comparing> level;
+    if (int r = level.enter(x, y, kWhere); r != kGoOn) return r;
     PyObject* key_cmp = key_comparer(self);
     PyObject* value_cmp = key_cmp ? component(self) : nullptr;
     if (!value_cmp) return kFailed;
-    Ref own_ctx;
     // Keys always get a fresh context; values that ignore it make one pointless.
-    int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(value_cmp));
-    if (seen) return seen < 0 ? kFailed : 0;
-    const Leaf key_leaf = leaf_of(key_cmp, 3), value_leaf = leaf_of(value_cmp, 3);
+    if (int r = level.visit(&ctx, x, y, ignores_context(value_cmp)); r != kGoOn) return r;
+    const Leaf key_leaf = leaf_of(key_cmp, kWithContext), value_leaf = leaf_of(value_cmp, kWithContext);
     if (PyDict_CheckExact(x) && PyDict_CheckExact(y)) {
         int inline_result;
         if (key_leaf != Leaf::None && value_leaf != Leaf::None &&
@@ -328,8 +332,11 @@ int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, 
             more = yi.next(&yk, &yv);
             if (more <= 0) return more < 0 ? kFailed : 1;
             Ref yheld[2] = {Ref::borrow(yk), Ref::borrow(yv)};
-            if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk, xv, yk, yv, ctx, false, object))
+            if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk, xv, yk, yv, ctx, false, object)) {
+                if (r == kFailed) [[unlikely]]
+                    return child_failed(Child::entry(xk));
                 return r;
+            }
         }
     }
     Ref xi = Ref::steal(iterate_items(x));
@@ -350,40 +357,19 @@ int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, 
         if (unpack_pair(xe.get(), xk, xv) < 0 || unpack_pair(ye.get(), yk, yv) < 0) return kFailed;
         // items() of anything but a dict may make the values it yields.
         if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk.get(), xv.get(), yk.get(),
-                                    yv.get(), ctx, true, object))
+                                    yv.get(), ctx, true, object)) {
+            if (r == kFailed) [[unlikely]]
+                return child_failed(Child::entry(xk.get()));
             return r;
+        }
     }
 }
 
-const NativeSpec set_spec = comparer_spec<compare_set>(
-    "compare_set", "cy_compare_for.<locals>.compare_set", kContextParams, kKeepsContextPrivate);
-const NativeSpec dict_spec = comparer_spec<compare_dict>(
-    "compare_dict", "cy_compare_for.<locals>.compare_dict", kContextParams, kKeepsContextPrivate);
-
 }  // namespace
 
-PyObject* build_set(PyObject* t, PyObject* type_ctx) noexcept {
-    Ref element_type = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    Ref comparer = Ref::steal(build_over_component(kCompareBuilder, element_type.get(), type_ctx, set_spec.function));
-    if (!comparer) return nullptr;
-    // The key class builds its own comparer for the element type, without type_ctx.
-    Ref make_key = Ref::steal(global(str<"cy_make_vorn_key">()));
-    if (!make_key) return nullptr;
-    Ref keys = Ref::steal(PyObject_CallOneArg(make_key.get(), element_type.get()));
-    if (!keys) return nullptr;
-    fill_state(comparer.get(), slot::kKeyClass, std::move(keys));
-    return comparer.release();
-}
-
-PyObject* build_dict(PyObject* t, PyObject* type_ctx) noexcept {
-    Ref payload = Ref::steal(PyObject_GetAttr(t, str<"value">()));
-    if (!payload) return nullptr;
-    Ref key_type_val = Ref::steal(subscript(payload.get(), str<"key">()));
-    if (!key_type_val) return nullptr;
-    Ref key_cmp = Ref::steal(build_nested(kCompareBuilder, key_type_val.get(), type_ctx));
-    if (!key_cmp) return nullptr;
-    Ref value_type_val = Ref::steal(subscript(payload.get(), str<"value">()));
-    return build_over_component(kCompareBuilder, value_type_val.get(), type_ctx, dict_spec.function, {key_cmp.get()});
-}
+const NativeSpec compare_set_spec = comparer_spec<compare_set>(
+    "compare_set", "cy_compare_for.<locals>.compare_set", kContextParams, kKeepsContextPrivate);
+const NativeSpec compare_dict_spec = comparer_spec<compare_dict>(
+    "compare_dict", "cy_compare_for.<locals>.compare_dict", kContextParams, kKeepsContextPrivate);
 
 }  // namespace vorn::sortkit

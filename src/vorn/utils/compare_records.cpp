@@ -1,10 +1,10 @@
 // The Ref comparer (through the referenced value), the Struct comparer (field by
 // field in the descriptor's order) and the Variant comparer (case name, then payload).
 #include "common/compat.hpp"
-#include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/composites.hpp"
+#include "vorn/utils/compare_functions.hpp"
+#include "vorn/utils/composite_call.hpp"
+#include "vorn/utils/field_access.hpp"
 #include "vorn/utils/value_access.hpp"
-#include "vorn/utils/walk.hpp"
 
 namespace vorn::sortkit {
 namespace {
@@ -14,19 +14,14 @@ constexpr const char* kWhere = " while comparing values";
 // ---- Ref (component: the referenced type's comparer) ----------------------------------
 
 int compare_ref(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    if (x == y) return 0;
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
-    PyObject* target = component(self);
-    if (!target) return kFailed;
-    Ref own_ctx;
-    int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(target));
-    if (seen) return seen < 0 ? kFailed : 0;
+    Level<Comparing> level;
+    PyObject* target;
+    if (int r = level.open(self, x, y, &ctx, kWhere, &target); r != kGoOn) return r;
     Ref xv = Ref::steal(PyObject_GetAttr(x, str<"value">()));
     if (!xv) return kFailed;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
     if (!yv) return kFailed;
-    return compare_component(target, xv.get(), yv.get(), ctx, true, object);
+    return child_result(Comparing::call(target, xv.get(), yv.get(), ctx, true, object), Child::referent());
 }
 
 // ---- Struct (the field list: (name, comparer) pairs in field order) ----------------------
@@ -48,8 +43,8 @@ int compare_field(Field& f, PyObject* x, PyObject* y, bool dicts, PyObject* ctx,
 }
 
 int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
+    Level<Comparing> level;
+    if (int r = level.enter(kWhere); r != kGoOn) return r;
     Ref holder;
     FieldTable* table = fields_of(self, holder);
     if (!table) return kFailed;
@@ -58,7 +53,8 @@ int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx
     const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
     for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
         int32_t c;
-        if (compare_field(table->fields[i], x, y, dicts, ctx, &c) < 0) return kFailed;
+        if (compare_field(table->fields[i], x, y, dicts, ctx, &c) < 0) [[unlikely]]
+            return child_failed(Child::field(i, table->fields[i].name));
         if (c) return native_int_result(c, object);
     }
     return 0;
@@ -95,8 +91,8 @@ PyObject* read_value_item(PyObject* d, Field& field, PyObject* name, Ref& holder
 }
 
 int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
+    Level<Comparing> level;
+    if (int r = level.enter(kWhere); r != kGoOn) return r;
     Ref xh, yh;
     PyObject* xt = read_value_item(x, variant_tag, str<"type">(), xh);
     if (!xt) return kFailed;
@@ -129,8 +125,9 @@ int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ct
     Ref yv = Ref::borrow(read_value_item(y, variant_payload, str<"value">(), yh));
     if (!yv) return kFailed;
     int sign;
-    if (inline_order(leaf_of(comparer.get(), 3), xv.get(), yv.get(), &sign)) return sign;
-    return compare_component(comparer.get(), xv.get(), yv.get(), ctx, !dicts, object);
+    if (inline_order(leaf_of(comparer.get(), kWithContext), xv.get(), yv.get(), &sign)) return sign;
+    return child_result(Comparing::call(comparer.get(), xv.get(), yv.get(), ctx, !dicts, object),
+                        Child::case_of(xt));
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // The Vector, Matrix and Array comparers: lexicographic walks over indexed elements.
 #include "common/compat.hpp"
-#include "vorn/utils/compare_builders.hpp"
+#include "vorn/utils/compare_functions.hpp"
+#include "vorn/utils/composite_call.hpp"
 #include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/value_access.hpp"
-#include "vorn/utils/walk.hpp"
 
 namespace vorn::sortkit {
 namespace {
@@ -17,10 +17,21 @@ PyObject** storage_of(PyObject* seq) noexcept {
     return compat::sequence_items(seq);
 }
 
+// The integer result of the element comparer on x[i] and y[i], read by index: 0 with
+// `*out` set, or -1 with an exception set.
+int compare_item(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t i, PyObject* ctx, bool fresh,
+                 int32_t* out) noexcept {
+    Ref xi = Ref::steal(item_at(x, i));
+    if (!xi) return -1;
+    Ref yi = Ref::steal(item_at(y, i));
+    if (!yi) return -1;
+    return integer_result_of_call(elem, xi.get(), yi.get(), ctx, fresh, out);
+}
+
 // Compares x[i] with y[i] for i below `n` by `elem` (with the context fit for it
 // appended when `ctx` is not null). Returns the first nonzero integer result as a
 // native result (native_int_result), 0 when all are equal, kFailed with an exception set.
-int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, PyObject** object) noexcept {
+int compare_items(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, PyObject** object) noexcept {
     const bool stored = indexes_storage(x) && indexes_storage(y);
     const bool fresh = ctx && !stored;
     // Items of exact lists and tuples, and of list subclasses that keep the list's own
@@ -31,7 +42,7 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, 
     // storage read before it hold for the whole run; they are read again after each
     // call of the comparer, which may change the lists (an index past the end then
     // goes through item_at for its IndexError).
-    const Leaf leaf = stored ? leaf_of(elem, ctx ? 3 : 2) : Leaf::None;
+    const Leaf leaf = stored ? leaf_of(elem, ctx ? kWithContext : kWithoutContext) : Leaf::None;
     Py_ssize_t i = 0;
     while (i < n) {
         if (leaf != Leaf::None) {
@@ -46,12 +57,9 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, 
             }
             if (i >= n) break;
         }
-        Ref xi = Ref::steal(item_at(x, i));
-        if (!xi) return kFailed;
-        Ref yi = Ref::steal(item_at(y, i));
-        if (!yi) return kFailed;
         int32_t c;
-        if (integer_result_of_call(elem, xi.get(), yi.get(), ctx, fresh, &c) < 0) return kFailed;
+        if (compare_item(elem, x, y, i, ctx, fresh, &c) < 0) [[unlikely]]
+            return child_failed(Child::item(i));
         if (c) return native_int_result(c, object);
         ++i;
     }
@@ -61,9 +69,8 @@ int walk(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObject* ctx, 
 // ---- Vector (component: the element comparer) ----------------------------------------
 
 int compare_vector(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept {
-    if (x == y) return 0;
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
+    Level<Comparing> level;
+    if (int r = level.enter(x, y, kWhere); r != kGoOn) return r;
     Ref xd = Ref::steal(PyObject_GetAttr(x, str<"_data">()));
     if (!xd) return kFailed;
     Py_ssize_t lx = PyObject_Size(xd.get());
@@ -75,7 +82,7 @@ int compare_vector(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, Py
     // Elements get two arguments: no comparison context.
     PyObject* elem = component(self);
     if (!elem) return kFailed;
-    int r = walk(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr, object);
+    int r = compare_items(elem, xd.get(), yd.get(), lx < ly ? lx : ly, nullptr, object);
     return r ? r : by_length(lx, ly);
 }
 
@@ -102,9 +109,8 @@ int compare_dimension(PyObject* x, PyObject* y, PyObject* name, int* out) noexce
 }
 
 int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept {
-    if (x == y) return 0;
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
+    Level<Comparing> level;
+    if (int r = level.enter(x, y, kWhere); r != kGoOn) return r;
     int c;
     if (compare_dimension(x, y, str<"rows">(), &c) < 0) return kFailed;
     if (c) return c;
@@ -122,26 +128,24 @@ int compare_matrix(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, Py
     if (n < 0) return kFailed;
     PyObject* elem = component(self);
     if (!elem) return kFailed;
-    return walk(elem, xs.get(), ys.get(), n, nullptr, object);
+    return compare_items(elem, xs.get(), ys.get(), n, nullptr, object);
 }
 
 // ---- Array (component: the element comparer) -----------------------------------------
 
-int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    if (x == y) return 0;
-    CompositeCall guard(kWhere);
-    if (guard.failed()) return kFailed;
-    PyObject* elem = component(self);
-    if (!elem) return kFailed;
-    Ref own_ctx;
-    int seen = enter_pair(&ctx, own_ctx, x, y, ignores_context(elem));
-    if (seen) return seen < 0 ? kFailed : 0;
+// Inlined into its Python entry too (the comparer called from Python, as cmp_to_key
+// and a key's fallback call it), which the compiler otherwise chooses not to do.
+[[gnu::always_inline]] inline int compare_array(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx,
+                                                PyObject** object) noexcept {
+    Level<Comparing> level;
+    PyObject* elem;
+    if (int r = level.open(self, x, y, &ctx, kWhere, &elem); r != kGoOn) return r;
     // len() of an exact list is its size; anything else is asked.
     Py_ssize_t lx = PyList_CheckExact(x) ? PyList_GET_SIZE(x) : PyObject_Size(x);
     if (lx < 0) return kFailed;
     Py_ssize_t ly = PyList_CheckExact(y) ? PyList_GET_SIZE(y) : PyObject_Size(y);
     if (ly < 0) return kFailed;
-    int r = walk(elem, x, y, lx < ly ? lx : ly, ctx, object);
+    int r = compare_items(elem, x, y, lx < ly ? lx : ly, ctx, object);
     return r ? r : by_length(lx, ly);
 }
 

@@ -1,9 +1,10 @@
 // The equality functions of the collection kinds: equal_set and equal_dict, which
 // match elements and keys by Python membership.
-#include "vorn/utils/equal_builders.hpp"
-
 #include "common/compat.hpp"
+#include "vorn/utils/composite_call.hpp"
 #include "vorn/utils/dict_items.hpp"
+#include "vorn/utils/equal_functions.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
@@ -93,7 +94,7 @@ bool all_entries_equal_inline(PyObject* x, PyObject* y, Leaf leaf, int* out) noe
 
 // Every entry of `x` equal to its counterpart in `y`, in x's order: 1, 0 or -1.
 int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObject* ctx) noexcept {
-    const Leaf leaf = leaf_of(value_comparer, 3);
+    const Leaf leaf = leaf_of(value_comparer, kWithContext);
     int inline_truth;
     if (PyDict_CheckExact(x) && PyDict_CheckExact(y) && all_entries_equal_inline(x, y, leaf, &inline_truth))
         return inline_truth;
@@ -106,7 +107,9 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
             // Held across the comparison, which may run Python code that changes x.
             Ref key = Ref::borrow(k), x_val = Ref::borrow(v);
             int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, false);
-            if (t <= 0) return t;
+            if (t < 0) [[unlikely]]
+                return child_failed(Child::entry(key.get()), -1);
+            if (t == 0) return 0;
         }
         return more < 0 ? -1 : 1;
     }
@@ -118,14 +121,16 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
         Ref key, x_val;
         if (unpack_entry(entry.get(), &key, &x_val) < 0) return -1;
         int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, true);
-        if (t <= 0) return t;
+        if (t < 0) [[unlikely]]
+            return child_failed(Child::entry(key.get()), -1);
+        if (t == 0) return 0;
     }
     return PyErr_Occurred() ? -1 : 1;
 }
 
 int equal_dict_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
     return equal_sized(self, x, y, ctx, " in equal_dict",
-                       [](PyObject* xd, PyObject* yd, Py_ssize_t, PyObject* fn, PyObject* c) {
+                       [](PyObject* xd, PyObject* yd, Py_ssize_t, PyObject* fn, PyObject* c) noexcept {
                            return all_entries_equal(xd, yd, fn, c);
                        });
 }

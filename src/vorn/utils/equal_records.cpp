@@ -1,26 +1,22 @@
 // The equality functions of the record kinds: equal_ref, equal_struct and
 // equal_variant.
-#include "vorn/utils/composites.hpp"
-#include "vorn/utils/equal_builders.hpp"
+#include "vorn/utils/composite_call.hpp"
+#include "vorn/utils/equal_functions.hpp"
+#include "vorn/utils/field_access.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
 namespace {
 
 int equal_ref_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    if (x == y) return 1;
-    CompositeCall guard(" in equal_ref");
-    if (guard.failed()) return kFailed;
-    PyObject* inner_comparer = component(self);
-    if (!inner_comparer) return kFailed;
-    Ref owned;
-    int seen = enter_pair(&ctx, owned, x, y, ignores_context(inner_comparer));
-    if (seen != 0) return seen < 0 ? kFailed : 1;
+    Level<Equality> level;
+    PyObject* inner_comparer;
+    if (int r = level.open(self, x, y, &ctx, " in equal_ref", &inner_comparer); r != kGoOn) return r;
     Ref xv = Ref::steal(PyObject_GetAttr(x, str<"value">()));
     if (!xv) return kFailed;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
     if (!yv) return kFailed;
-    return equal_component(inner_comparer, xv.get(), yv.get(), ctx, true, object);
+    return child_result(Equality::call(inner_comparer, xv.get(), yv.get(), ctx, true, object), Child::referent());
 }
 
 bool fields_ignore_context(FieldTable* table) noexcept {
@@ -61,7 +57,9 @@ int all_fields_true(FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) 
     const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
     for (Py_ssize_t i = 0; i < Py_SIZE(table); ++i) {
         int t = field_equal(table->fields[i], x, y, dicts, ctx);
-        if (t <= 0) return t;
+        if (t < 0) [[unlikely]]
+            return child_failed(Child::field(i, table->fields[i].name), -1);
+        if (t == 0) return 0;
     }
     return 1;
 }
@@ -69,20 +67,18 @@ int all_fields_true(FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) 
 namespace {
 
 int equal_struct_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
-    CompositeCall guard(" in equal_struct");
-    if (guard.failed()) return kFailed;
+    Level<Equality> level;
+    if (int r = level.enter(" in equal_struct"); r != kGoOn) return r;
     Ref holder;
     FieldTable* table = fields_of(self, holder);
     if (!table) return kFailed;
-    Ref owned;
-    int seen = enter_pair(&ctx, owned, x, y, fields_ignore_context(table));
-    if (seen != 0) return seen < 0 ? kFailed : 1;
+    if (int r = level.visit(&ctx, x, y, fields_ignore_context(table)); r != kGoOn) return r;
     return truth_result(all_fields_true(table, x, y, ctx));
 }
 
 int equal_variant_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    CompositeCall guard(" in equal_variant");
-    if (guard.failed()) return kFailed;
+    Level<Equality> level;
+    if (int r = level.enter(" in equal_variant"); r != kGoOn) return r;
     PyObject* cases = case_table(self);
     if (!cases) return kFailed;
     Ref x_tag;
@@ -91,20 +87,19 @@ int equal_variant_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*
 
     // The case function is looked up after the context step; with a context of our
     // own, looking it up first (to learn whether it needs one) changes nothing seen.
-    Ref owned;
     Ref case_fn;
     if (ctx == Py_None) {
         case_fn = Ref::steal(subscript(cases, x_tag.get()));
         if (!case_fn) return kFailed;
     }
-    int seen = enter_pair(&ctx, owned, x, y, case_fn && ignores_context(case_fn.get()));
-    if (seen != 0) return seen < 0 ? kFailed : 1;
+    if (int r = level.visit(&ctx, x, y, case_fn && ignores_context(case_fn.get())); r != kGoOn) return r;
     if (!case_fn && !(case_fn = Ref::steal(subscript(cases, x_tag.get())))) return kFailed;
     Ref xv = Ref::steal(subscript(x, str<"value">()));
     if (!xv) return kFailed;
     Ref yv = Ref::steal(subscript(y, str<"value">()));
     if (!yv) return kFailed;
-    return equal_component(case_fn.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y), object);
+    return child_result(Equality::call(case_fn.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y), object),
+                        Child::case_of(x_tag.get()));
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The equality functions of the sequence kinds: equal_blob, equal_vector,
-// equal_matrix and equal_array, with one element loop for the last three.
-#include "vorn/utils/equal_builders.hpp"
+// The equality functions of the sequence kinds: equal_vector, equal_matrix and
+// equal_array, with one element loop.
+#include "vorn/utils/composite_call.hpp"
+#include "vorn/utils/equal_functions.hpp"
+#include "vorn/utils/leaf_functions.hpp"
 #include "vorn/utils/value_access.hpp"
 
-#include <cstring>
 #include <utility>
 
 namespace vorn::sortkit {
@@ -17,7 +18,7 @@ namespace {
 // 0, or -1 with an exception set.
 int all_items_equal(PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyObject* ctx) noexcept {
     const bool lists = is_plain_list(xs) && is_plain_list(ys);
-    const Leaf leaf = lists ? leaf_of(fn, ctx ? 3 : 2) : Leaf::None;
+    const Leaf leaf = lists ? leaf_of(fn, ctx ? kWithContext : kWithoutContext) : Leaf::None;
     for (Py_ssize_t i = 0; i < n; ++i) {
         Ref a, b;
         const bool stored = lists && i < PyList_GET_SIZE(xs) && i < PyList_GET_SIZE(ys);
@@ -34,42 +35,25 @@ int all_items_equal(PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyOb
         } else {
             // Also where a list shrank under us: its own IndexError then.
             a = Ref::steal(item_at(xs, i));
-            if (!a) return -1;
-            b = Ref::steal(item_at(ys, i));
-            if (!b) return -1;
+            b = a ? Ref::steal(item_at(ys, i)) : Ref();
+            if (!b) [[unlikely]]
+                return child_failed(Child::item(i), -1);
         }
         int t = call_truth(fn, a.get(), b.get(), ctx, !stored);
-        if (t <= 0) return t;
+        if (t < 0) [[unlikely]]
+            return child_failed(Child::item(i), -1);
+        if (t == 0) return 0;
     }
     return 1;
 }
 
-// Reads `x.<name>` and its length, then `y.<name>` and its length, as
-// `len(x.name) != len(y.name)` does: 1 when the lengths differ, 0, or -1.
-int member_lengths_differ(PyObject* x, PyObject* y, PyObject* name, Ref* xd, Ref* yd,
-                          Py_ssize_t* n) noexcept {
-    *xd = Ref::steal(PyObject_GetAttr(x, name));
-    if (!*xd) return -1;
-    *n = PyObject_Size(xd->get());
-    if (*n < 0) return -1;
-    *yd = Ref::steal(PyObject_GetAttr(y, name));
-    if (!*yd) return -1;
-    Py_ssize_t ny = PyObject_Size(yd->get());
-    if (ny < 0) return -1;
-    return *n != ny;
-}
-
 int equal_array_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject**) noexcept {
-    return equal_sized(self, x, y, ctx, " in equal_array",
-                       [](PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyObject* c) {
-                           return all_items_equal(xs, ys, n, fn, c);
-                       });
+    return equal_sized(self, x, y, ctx, " in equal_array", all_items_equal);
 }
 
 int equal_vector_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
-    if (x == y) return 1;
-    CompositeCall guard(" in equal_vector");
-    if (guard.failed()) return kFailed;
+    Level<Equality> level;
+    if (int r = level.enter(x, y, " in equal_vector"); r != kGoOn) return r;
     PyObject* elem_equal = component(self);
     if (!elem_equal) return kFailed;
     Ref xd, yd;
@@ -81,9 +65,8 @@ int equal_vector_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*,
 }
 
 int equal_matrix_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
-    if (x == y) return 1;
-    CompositeCall guard(" in equal_matrix");
-    if (guard.failed()) return kFailed;
+    Level<Equality> level;
+    if (int r = level.enter(x, y, " in equal_matrix"); r != kGoOn) return r;
     PyObject* elem_equal = component(self);
     if (!elem_equal) return kFailed;
     for (PyObject* dim : {str<"rows">(), str<"cols">()}) {
@@ -106,36 +89,21 @@ int equal_matrix_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*,
     return truth_result(all_items_equal(xd.get(), yd.get(), n, elem_equal, nullptr));
 }
 
-// Items of two iterables compared pairwise with `==`, stopping when either ends.
-int all_iterated_equal(PyObject* xs, PyObject* ys) noexcept {
-    Ref ix = Ref::steal(PyObject_GetIter(xs));
-    if (!ix) return -1;
-    Ref iy = Ref::steal(PyObject_GetIter(ys));
-    if (!iy) return -1;
-    for (;;) {
-        Ref p = Ref::steal(PyIter_Next(ix.get()));
-        if (!p) return PyErr_Occurred() ? -1 : 1;
-        Ref q = Ref::steal(PyIter_Next(iy.get()));
-        if (!q) return PyErr_Occurred() ? -1 : 1;
-        int t = compare_truth(p.get(), q.get(), Py_EQ);
-        if (t <= 0) return t;
-    }
-}
-
-int equal_blob_impl(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept {
-    Ref xd, yd;
-    Py_ssize_t n;
-    int differ = member_lengths_differ(x, y, str<"data">(), &xd, &yd, &n);
-    if (differ != 0) return differ < 0 ? kFailed : 0;
-    if (PyBytes_CheckExact(xd.get()) && PyBytes_CheckExact(yd.get()))
-        return std::memcmp(PyBytes_AS_STRING(xd.get()), PyBytes_AS_STRING(yd.get()), static_cast<size_t>(n)) == 0;
-    return truth_result(all_iterated_equal(xd.get(), yd.get()));
-}
-
 }  // namespace
 
-const NativeSpec equal_blob_spec = equality_spec<equal_blob_impl>(
-    "equal_blob", "cy_equal_for.<locals>.equal_blob", kValueParams, kIgnoresContext);
+int member_lengths_differ(PyObject* x, PyObject* y, PyObject* name, Ref* xd, Ref* yd,
+                          Py_ssize_t* n) noexcept {
+    *xd = Ref::steal(PyObject_GetAttr(x, name));
+    if (!*xd) return -1;
+    *n = PyObject_Size(xd->get());
+    if (*n < 0) return -1;
+    *yd = Ref::steal(PyObject_GetAttr(y, name));
+    if (!*yd) return -1;
+    Py_ssize_t ny = PyObject_Size(yd->get());
+    if (ny < 0) return -1;
+    return *n != ny;
+}
+
 const NativeSpec equal_vector_spec = equality_spec<equal_vector_impl>(
     "equal_vector", "cy_equal_for.<locals>.equal_vector", kValueParams, kIgnoresContext);
 const NativeSpec equal_matrix_spec = equality_spec<equal_matrix_impl>(

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "common/ref.hpp"
+#include "vorn/utils/module_state.hpp"
 
 namespace vorn::sortkit {
 
@@ -11,6 +12,14 @@ enum class Kind : int {
     Never, Null, Boolean, Integer, Float, String, DateTime, Blob, Vector, Matrix, Array, Set,
     Dict, Ref, Struct, Variant, Recursive, Function, AsyncFunction, Unknown
 };
+inline constexpr int kKindCount = static_cast<int>(Kind::Unknown) + 1;
+// Every kind but Unknown has a predicate.
+inline constexpr int kPredicateCount = static_cast<int>(Kind::Unknown);
+
+// The predicate of `kind` among the rebindable names.
+inline Rebindable predicate_of(Kind kind) noexcept {
+    return static_cast<Rebindable>(static_cast<int>(Rebindable::FirstPredicate) + static_cast<int>(kind));
+}
 
 // Calls the predicates (looked up in the module namespace at every call) in order, up
 // to and including `last`, and gives the first kind whose predicate is true, or

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "common/compat.hpp"
+#include "vorn/utils/sortkit.hpp"
 
 #include <cstring>
-#include "vorn/utils/sortkit.hpp"
 
 namespace vorn::sortkit {
 
-// Native entries (closures.hpp), each the one body of its behaviour. Comparers:
+// Native entries (comparer_protocol.hpp), each the one body of its behaviour. Comparers:
 // never (RuntimeError "Attempted to compare values of type .Never"), zero (Null and
 // Function values), and the scalar orders: Boolean, Integer, Float, and any two
 // objects that Python orders with `<` and `>` (String; exact strs without a rich
@@ -20,10 +20,22 @@ int compare_bool_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, Py
 int compare_int_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
 int compare_float_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
 int compare_ordered_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
-// Equality: always True (Null, Function), `x == y` as Python returns it, Float equality.
+// DateTime (by timestamp()) and Blob (byte by byte, unsigned, then by length).
+int compare_datetime_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
+int compare_blob_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
+// Equality: always True (Null, Function), `x == y` as Python returns it, Float equality,
+// Blob equality (of `x.data` and `y.data`).
 int true_native(NativeFunction*, PyObject*, PyObject*, PyObject*, PyObject**) noexcept;
 int python_equal_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept;
 int equal_float_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
+int equal_blob_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
+// Identity: the same object (containers, references), Float identity (NaN is NaN, the
+// zeros are one), the same instant (`x.timestamp() == y.timestamp()` as Python returns
+// it), Blob identity (the bytes of blob_pair, paired by a strict zip).
+int same_object_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
+int is_float_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
+int same_instant_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject** object) noexcept;
+int is_blob_native(NativeFunction*, PyObject* x, PyObject* y, PyObject*, PyObject**) noexcept;
 
 // The Python entry of a two-parameter module function over a native entry: the
 // comparer's int result as an int object, or the equality result as True or False.
@@ -37,11 +49,6 @@ PyObject* pair_equality_entry(NativeFunction* self, PyObject* const* a) noexcept
     PyObject* pass[3] = {a[0], a[1], Py_None};
     return equality_python_entry<E>(self, pass);
 }
-
-// The bytes of two Blob values: `v.data` for an instance of VornBlob (looked up in
-// the module namespace at each call, as the attribute may be rebound), else `v`
-// itself; `x` first. 0, or -1 with an exception set.
-int blob_pair(PyObject* const* a, Ref* x, Ref* y) noexcept;
 
 // ---- Leaves that walks run inline ------------------------------------------------------
 
@@ -63,6 +70,10 @@ inline int compare_strs(PyObject* x, PyObject* y) noexcept {
 // scalar order or an equality test that the walks may run inline on exact built-ins.
 enum class Leaf : uint8_t { None, OrderZero, OrderInt, OrderDouble, OrderString, PythonEqual, FloatEqual };
 Leaf leaf_of(PyObject* fn, int nargs) noexcept;
+
+// The argument counts a walk calls a component with: (x, y, ctx) where it passes a
+// comparison context, (x, y) where it starts none (Vector and Matrix elements, a key class's comparer).
+inline constexpr int kWithContext = 3, kWithoutContext = 2;
 
 // x against y by the order `leaf` when both are exact built-ins that it reads without
 // calling any user code: true with `*sign` set; false when the leaf must be called.

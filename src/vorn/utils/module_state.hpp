@@ -20,6 +20,31 @@ inline PyObject* globals() noexcept { return module_setup.globals; }
 // with NameError set.
 inline PyObject* global(PyObject* name) noexcept { return lookup_global(globals(), name); }
 
+// ---- The names a caller may rebind in the module namespace --------------------------
+//
+// Every one of them is looked up at each use, never kept, so that rebinding the module
+// attribute takes effect at once: the builders reach each other (and the key classes,
+// and the predicates) only through these.
+enum class Rebindable : int {
+    CompareFor,    // cy_compare_for: nested comparer builds, the key class's comparer
+    EqualFor,      // cy_equal_for: nested equality builds
+    IsFor,         // cy_is_for: nested identity builds
+    MakeVornKey,   // cy_make_vorn_key: a Set comparer's element key class
+    VornBlob,      // VornBlob: what a Blob leaf reads `.data` of
+    UnpickleKey,   // __pyx_unpickle_CyVornKey: what a pickled key is loaded by
+    // The predicates, in the order of Kind (kinds.hpp): is_never_type ... is_async_function_type.
+    FirstPredicate,
+};
+
+// The name of `which` (a static string), as it stands in the namespace.
+const char* name_of(Rebindable which) noexcept;
+
+// What `which` is bound to now. New reference, or null with NameError set.
+PyObject* look_up(Rebindable which) noexcept;
+
+// `which(*args)`, looked up now. New reference, or null with an exception set.
+PyObject* call_rebindable(Rebindable which, PyObject* const* args, size_t nargs) noexcept;
+
 // Built-ins looked up at start-up (a missing one fails the import): owned
 // references, kept for the life of the process.
 struct KeptBuiltins {

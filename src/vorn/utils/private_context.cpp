@@ -3,7 +3,7 @@
 #include "vorn/utils/private_context.hpp"
 
 #include "common/static_type.hpp"
-#include "vorn/utils/closures.hpp"
+#include "vorn/utils/comparer_protocol.hpp"
 #include "vorn/utils/dict_context.hpp"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include "common/args.hpp"
 #include "common/compat.hpp"
 #include "common/static_type.hpp"
-#include "vorn/utils/compare_builders.hpp"
+#include "vorn/utils/component_results.hpp"
 
 #include <structmember.h>
 
@@ -120,7 +120,7 @@ void key_dealloc(PyObject* self) noexcept {
 
 // ---- Comparison and hashing -----------------------------------------------------------
 
-// self._compare(self.value, other.value) in the native protocol (closures.hpp): our
+// self._compare(self.value, other.value) in the native protocol (comparer_protocol.hpp): our
 // own comparers run through their native entry. Python code run by the comparer may
 // rebind either key, so the call holds what it uses.
 int call_comparer(PyObject* self, PyObject* other, PyObject** object) noexcept {
@@ -187,7 +187,7 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     if (r != kObjectResult) return truth(order_holds(op, r));
     Ref result = Ref::steal(object);
     int32_t sign;
-    if (small_int_value(result.get(), &sign)) return truth(order_holds(op, sign));
+    if (exact_int32(result.get(), &sign)) return truth(order_holds(op, sign));
     if (equality) {
         Ref eq_object;
         int eq = equals_zero(result.get(), &eq_object);
@@ -244,7 +244,7 @@ PyObject* key_reduce(PyObject* self, PyObject*) noexcept {
     } else {
         separate_state = k->compare != Py_None || k->value != Py_None;
     }
-    Ref unpickle = Ref::steal(global(str<"__pyx_unpickle_CyVornKey">()));
+    Ref unpickle = Ref::steal(look_up(Rebindable::UnpickleKey));
     if (!unpickle) return nullptr;
     Ref checksum = Ref::steal(PyLong_FromLong(kLayoutChecksum));
     if (!checksum) return nullptr;

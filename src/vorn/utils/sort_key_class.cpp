@@ -106,9 +106,7 @@ int put(PyObject* ns, const char* name, PyObject* value) noexcept {
 }
 
 PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
-    Ref compare_for = Ref::steal(global(str<"cy_compare_for">()));
-    if (!compare_for) return nullptr;
-    Ref compare = Ref::steal(PyObject_CallOneArg(compare_for.get(), args[0]));
+    Ref compare = Ref::steal(call_rebindable(Rebindable::CompareFor, args, 1));
     if (!compare) return nullptr;
 
     Ref name = intern("VornKey");
@@ -151,7 +149,7 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
         auto* made = reinterpret_cast<PyTypeObject*>(cls.get());
         compat::set_type_vectorcall(made, vorn_key_vectorcall);
         if (made->tp_weaklistoffset == 0 && made->tp_dictoffset == 0 && made->tp_basicsize == key_type->tp_basicsize)
-            made->tp_dealloc = key_type->tp_dealloc;
+            compat::set_type_dealloc(made, key_type->tp_dealloc);
     }
     return cls.release();
 }
@@ -160,7 +158,7 @@ PyObject* make_vorn_key_impl(NativeFunction*, PyObject* const* args) noexcept {
 
 PyObject* key_class_comparer(PyTypeObject* cls) noexcept {
     // A __del__ given to the class or to CyVornKey runs as each key is dropped.
-    if (cls->tp_vectorcall != vorn_key_vectorcall || cls->tp_new != key_new ||
+    if (compat::type_vectorcall(cls) != vorn_key_vectorcall || cls->tp_new != key_new ||
         cls->tp_richcompare != key_richcompare || cls->tp_finalize)
         return nullptr;
     NativeFunction* init = our_init(cls);

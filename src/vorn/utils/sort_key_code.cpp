@@ -74,7 +74,7 @@ KeyCode code_of(Leaf leaf, PyObject* v) noexcept {
 
 void update_code(KeyObject* key) noexcept {
     drop_image(key);
-    const Leaf leaf = leaf_of(key->compare, 2);
+    const Leaf leaf = leaf_of(key->compare, kWithoutContext);
     key->code = code_of(leaf, key->value);
     if (leaf == Leaf::None) update_image(key);
 }

@@ -3,8 +3,8 @@
 // of Array keys.
 #include "common/compat.hpp"
 #include "common/dict_signal.hpp"
-#include "vorn/utils/compare_builders.hpp"
-#include "vorn/utils/composites.hpp"
+#include "vorn/utils/compare_functions.hpp"
+#include "vorn/utils/field_access.hpp"
 #include "vorn/utils/sort_key.hpp"
 #include "vorn/utils/value_access.hpp"
 
@@ -37,6 +37,14 @@ enum StepKind : uint8_t {
 };
 
 constexpr bool is_string_step(uint8_t kind) noexcept { return kind >= kStr1Step; }
+
+// The words each kind of step holds, in order: the stride of a walk over them.
+constexpr int kRootWords = 1;     // the stamp
+constexpr int kNodeWords = 2;     // the dict, its stamp
+constexpr int kForwardWords = 3;  // the forwarder, its target, the target's serial
+constexpr int kTagWords = 3;      // the case name, the case table, the table's stamp
+constexpr int kNumberWords = 1;   // the code
+constexpr int kStrWords = 2;      // the code of the leading characters, the str
 
 union Word {
     PyObject* object;  // borrowed: from the dict of the node it lies in, or from our functions
@@ -113,7 +121,8 @@ public:
             spec = spec_of(fn);
         }
         const bool is_struct = spec == &compare_struct_spec.function;
-        if (!is_struct && spec != &compare_variant_spec.function) return add_value(leaf_of(fn, 3), v);
+        if (!is_struct && spec != &compare_variant_spec.function)
+            return add_value(leaf_of(fn, kWithContext), v);
         if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
         const uint64_t version = dict_signal::stamp(v);
         // The first value entered is the key's own (only forwarders come before it),
@@ -240,7 +249,7 @@ void update_image(KeyObject* key) noexcept {
         // slot is read as it is: empty while the comparer is being built, when the
         // comparer raises on its own.
         PyObject* elem = reinterpret_cast<NativeFunction*>(key->compare)->state[slot::kComponent];
-        const Leaf leaf = elem ? leaf_of(elem, 3) : Leaf::None;
+        const Leaf leaf = elem ? leaf_of(elem, kWithContext) : Leaf::None;
         if (leaf != Leaf::None && PyList_Check(key->value)) key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
         return;
     }
@@ -331,7 +340,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
         // Taken before the loop, as nearly every image starts with it.
         if (!root_unchanged(a, b, x, y)) return 0;
         if (!checks.enter(kWhere)) return -1;
-        x += 1, y += 1, i = 1;
+        x += kRootWords, y += kRootWords, i = 1;
     }
     for (const uint8_t *k = ka + i, *end = ka + n, *other = kb + i; k != end; ++k, ++other) {
         const uint8_t kind = *k;
@@ -343,19 +352,19 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                 *sign = order;
                 return 1;
             }
-            x += 2, y += 2;
+            x += kStrWords, y += kStrWords;
             continue;
         }
         switch (kind) {
             case kRootStep:  // after forwarders
                 if (!root_unchanged(a, b, x, y)) return 0;
                 if (!checks.enter(kWhere)) return -1;
-                x += 1, y += 1;
+                x += kRootWords, y += kRootWords;
                 continue;
             case kNodeStep:
                 if (!node_unchanged(x, y)) return 0;
                 if (!checks.enter(kWhere)) return -1;  // the Struct or Variant comparer's own
-                x += 2, y += 2;
+                x += kNodeWords, y += kNodeWords;
                 continue;
             case kForwardStep:
                 // The forwarder's cell is reachable from Python (the collector's
@@ -365,7 +374,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                     !same_target(x[0].object, x[1].object, x[2].number))
                     return 0;
                 if (!checks.enter(kForwardWhere)) return -1;
-                x += 3, y += 3;
+                x += kForwardWords, y += kForwardWords;
                 continue;
             case kTagStep:
                 if ((order = compare_strs(x[0].object, y[0].object))) break;
@@ -374,7 +383,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                 if (x[1].object != y[1].object || x[2].number != y[2].number ||
                     (!dict_signal::kEpochs && !dict_signal::unchanged(x[1].object, x[2].number)))
                     return 0;
-                x += 3, y += 3;
+                x += kTagWords, y += kTagWords;
                 continue;
             case kZeroStep: continue;
             case kNumberStep:
@@ -382,7 +391,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
                     *sign = x[0].number < y[0].number ? -1 : 1;
                     return 1;
                 }
-                x += 1, y += 1;
+                x += kNumberWords, y += kNumberWords;
                 continue;
             default:  // a str: its leading characters, then the whole str when they are equal
                 order = x[0].number != y[0].number ? (x[0].number < y[0].number ? -1 : 1)
@@ -392,7 +401,7 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
             *sign = order;
             return 1;
         }
-        x += 2, y += 2;
+        x += kStrWords, y += kStrWords;  // a str whose leading characters and str were equal
     }
     if (!ia->complete || !ib->complete || ia->steps != ib->steps) return 0;
     *sign = 0;

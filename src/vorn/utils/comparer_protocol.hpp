@@ -1,5 +1,6 @@
-// The functions the builders return: how they take part in the comparison context
-// (the flags of their specs), their parameter lists, and their closure state, read
+// The protocol of the functions the builders return, as comparisons run them: how
+// they take part in the comparison context (the flags of their specs), their native
+// entry beside the Python one, their parameter lists, and their closure state, read
 // and written by name.
 #pragma once
 
@@ -130,7 +131,7 @@ constexpr NativeSpec equality_spec(const char* name, const char* qualname, const
 //   Set comparer: the element key class                            - key_class()
 //   Dict comparer: the key comparer                                - key_comparer()
 //   Struct: the field list, a list of (name, function) pairs while the build fills
-//     it, a tuple once it is done                                  - fields_of() (composites.hpp)
+//     it, a field table once it is done                            - fields_of() (field_access.hpp)
 //   Variant: the dict from case name to function                   - case_table()
 //   recursive forwarder: the one-item list (cell) with its target  - forward_target()
 //   VornKey.__init__: the comparer of the key class                - bound_comparer()

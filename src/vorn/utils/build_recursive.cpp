@@ -1,8 +1,7 @@
 // Recursive wrappers and references through the type context, for all builders.
-#include "vorn/utils/type_context.hpp"
+#include "vorn/utils/build_recursive.hpp"
 
-#include "vorn/utils/composites.hpp"
-#include "vorn/utils/walk.hpp"
+#include "vorn/utils/build_composites.hpp"
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
@@ -30,39 +29,6 @@ int context_pop(PyObject* type_ctx, PyObject* key) noexcept {
     }
     Ref r = Ref::steal(PyObject_CallMethodObjArgs(type_ctx, str<"pop">(), key, Py_None, nullptr));
     return r ? 0 : -1;
-}
-
-PyObject* forward_recursive(NativeFunction* self, PyObject* const* args) noexcept {
-    // A wrapper whose inner type is its own reference forwards to itself: the guard
-    // turns that into RecursionError instead of a C stack overflow.
-    RecursionGuard guard(" in a recursive type");
-    if (guard.failed()) return nullptr;
-    Ref target = Ref::steal(forward_target(self));
-    if (!target) return nullptr;
-    return call3(target.get(), args[0], args[1], args[2]);
-}
-
-namespace {
-
-template <int (*Result)(PyObject*, PyObject**)>
-int forward_native(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    RecursionGuard guard(" in a recursive type");
-    if (guard.failed()) return kFailed;
-    Ref target = Ref::steal(forward_target(self));
-    if (!target) return kFailed;
-    if (NativeEntry e = native_entry_of(target.get(), Result == equality_result))
-        return e(reinterpret_cast<NativeFunction*>(target.get()), x, y, ctx, object);
-    return Result(call3(target.get(), x, y, ctx), object);
-}
-
-}  // namespace
-
-int forward_compare(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    return forward_native<comparer_result>(self, x, y, ctx, object);
-}
-
-int forward_equal(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
-    return forward_native<equality_result>(self, x, y, ctx, object);
 }
 
 namespace {
@@ -98,7 +64,7 @@ PyObject* build_wrapper(PyObject* wrapper, PyObject* type_ctx, const RecursiveBu
 
     Ref inner_type = Ref::steal(subscript(wrapper, str<"inner">()));
     Ref inner;
-    if (inner_type) inner = Ref::steal(build_nested(builder.builder_name, inner_type.get(), type_ctx));
+    if (inner_type) inner = Ref::steal(build_nested(builder.builder, inner_type.get(), type_ctx));
     if (inner && PyList_SetItem(cell.get(), 0, inner.new_ref()) < 0) inner.reset();
     if (restore_context(type_ctx, rec_id.get(), prev.get()) < 0 || !inner) return nullptr;
     return PySequence_GetItem(cell.get(), 0);
@@ -114,7 +80,7 @@ PyObject* resolve_reference(PyObject* payload, PyObject* type_ctx, const Recursi
     if (!rec_id) return nullptr;
     Ref text = Ref::steal(as_text(rec_id.get(), builder.id_text));
     if (!text) return nullptr;
-    PyErr_Format(PyExc_ValueError, "%s: unresolved Recursive ref(%U)", builder.builder_name, text.get());
+    PyErr_Format(PyExc_ValueError, "%s: unresolved Recursive ref(%U)", name_of(builder.builder), text.get());
     return nullptr;
 }
 

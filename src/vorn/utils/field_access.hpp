@@ -1,7 +1,6 @@
-// How the three builders make a composite function and what they fill it with: one
-// component function, Struct fields, Variant cases. The function is always made
-// first and filled as its components are built, so that a build that reaches it
-// half-made (through a predicate) finds empty slots, which raise when read.
+// How a Struct function's fields are read while it compares: the frozen field list, and
+// each field's value read from the two values, in place from exact dicts where that
+// runs no user code.
 #pragma once
 
 #include "common/compat.hpp"
@@ -10,31 +9,6 @@
 #include "vorn/utils/value_access.hpp"
 
 namespace vorn::sortkit {
-
-// Calls the builder named `builder_name` (looked up in the module namespace at each
-// call) with (type_val, type_ctx). New reference, or null.
-PyObject* build_nested(const char* builder_name, PyObject* type_val, PyObject* type_ctx) noexcept;
-
-// A function of `spec` whose component (slot 0) is the function built for
-// `component_type`; `extra` fills the slots after it. A null `component_type` (a
-// failed read) is passed on. New reference, or null.
-PyObject* build_over_component(const char* builder_name, PyObject* component_type, PyObject* type_ctx,
-                               const FunctionSpec& spec, std::initializer_list<PyObject*> extra = {}) noexcept;
-
-// When a member record's "name" is read: before its "type" (`name = r["name"]`,
-// then the build), or after the build (`cases[r["name"]] = build(r["type"])`).
-enum class NameRead { First, AfterBuild };
-
-// A function of `spec` over the field list: one (name, function) pair per record of
-// `type_val.value`, in order. The function holds the list while it fills, then the
-// list frozen to a tuple.
-PyObject* build_struct_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
-                                const FunctionSpec& spec) noexcept;
-
-// A function of `spec` over the case table: a dict from case name to function (a
-// repeated name keeps the last one), one entry per record of `type_val.value`.
-PyObject* build_variant_function(const char* builder_name, PyObject* type_val, PyObject* type_ctx,
-                                 const FunctionSpec& spec, NameRead order) noexcept;
 
 // ---- The field list of a Struct function -----------------------------------------------
 
@@ -64,6 +38,10 @@ FieldTable* fields_of(NativeFunction* self, Ref& holder) noexcept;
 
 // The frozen field table that the Struct function `fn` holds, or null (borrowed).
 FieldTable* frozen_fields(PyObject* fn) noexcept;
+
+// The table over the entries of the field list `fields`, each checked to be a
+// (name, function) pair (TypeError otherwise). New reference, or null.
+PyObject* freeze_fields(PyObject* fields) noexcept;
 
 // `d[field.name]` for an exact dict `d` by a lookup, remembering where the name was
 // found. Borrowed, or null: find_field sets no exception for a missing name (an

@@ -1,5 +1,6 @@
-// The temporaries kept alive for the length of a walk.
-#include "vorn/utils/walk.hpp"
+// The temporaries kept alive for the length of a walk, the object results of
+// component calls, and the failure path of a composite level.
+#include "vorn/utils/composite_call.hpp"
 
 namespace vorn::sortkit {
 
@@ -35,6 +36,26 @@ void release_kept() noexcept {
     for (Py_ssize_t i = 0; i < count; ++i) Py_DECREF(kept[i]);
     PyErr_Restore(type, value, tb);
     PyMem_RawFree(kept);
+}
+
+int child_failed(const Child&, int error) noexcept { return error; }
+
+int object_result_of_call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
+                          PyObject** object) noexcept {
+    int r = compare_component(fn, x, y, ctx, fresh, object);
+    if (r != kObjectResult) return r;
+    int nonzero = object_result(*object);
+    if (nonzero > 0) return kObjectResult;
+    Py_CLEAR(*object);
+    return nonzero < 0 ? kFailed : 0;
+}
+
+int object_result(PyObject* r) noexcept {
+    if (PyLong_CheckExact(r)) return !compat::int_is_zero(r);
+    static PyObject* zero = PyLong_FromLong(0);  // the interpreter's cached 0, kept
+    if (!zero) return -1;
+    Ref ne = Ref::steal(PyObject_RichCompare(r, zero, Py_NE));
+    return ne ? PyObject_IsTrue(ne.get()) : -1;
 }
 
 }  // namespace vorn::sortkit
