@@ -2,6 +2,8 @@
 
 #include "common/strings.hpp"
 
+#include <cstdarg>
+
 namespace vorn {
 namespace {
 
@@ -30,27 +32,8 @@ const char* verb(Doing doing) noexcept {
         case Doing::Comparing: return "comparing";
         case Doing::TestingEquality: return "testing equality of";
         case Doing::TestingIdentity: return "testing identity of";
-        case Doing::Printing: return "printing";
     }
     return "reading";
-}
-
-// Names are printed with repr() only when they are exact str, whose repr runs no code
-// of the caller's.
-Ref part_text(const Part& p) noexcept {
-    switch (p.kind) {
-        case Part::Kind::Field:
-            return Ref::steal(p.name && PyUnicode_CheckExact(p.name) ? PyUnicode_FromFormat("field %R", p.name)
-                                                                     : PyUnicode_FromString("a field"));
-        case Part::Kind::Case:
-            return Ref::steal(p.name && PyUnicode_CheckExact(p.name) ? PyUnicode_FromFormat("case %R", p.name)
-                                                                     : PyUnicode_FromString("a case"));
-        case Part::Kind::Element: return Ref::steal(PyUnicode_FromFormat("element %zd", p.index));
-        case Part::Kind::EntryKey: return Ref::steal(PyUnicode_FromFormat("key of entry %zd", p.index));
-        case Part::Kind::EntryValue: return Ref::steal(PyUnicode_FromFormat("value of entry %zd", p.index));
-        case Part::Kind::Referent: return Ref::steal(PyUnicode_FromString("the referenced value"));
-    }
-    return Ref::steal(PyUnicode_FromString("a part"));
 }
 
 // The grown note: `note` of `part`, or, past kPartsNamed, the head, the count of the
@@ -68,8 +51,8 @@ Ref grown(PyObject* note, PyObject* part) noexcept {
 }
 
 // Adds the note or grows the last one. 0, or -1 with an exception set.
-int note_on(PyObject* exc, Doing doing, const Part& part) {
-    Ref text = part_text(part);
+int note_on(PyObject* exc, Doing doing, const char* part_format, va_list args) {
+    Ref text = Ref::steal(PyUnicode_FromFormatV(part_format, args));
     if (!text) return -1;
     Ref notes = Ref::steal(PyObject_GetAttr(exc, str<"__notes__">()));
     if (!notes) {
@@ -96,21 +79,45 @@ int note_on(PyObject* exc, Doing doing, const Part& part) {
 
 }  // namespace
 
-void note_failed_part(Doing doing, const Part& part) noexcept {
+namespace {
+
+// Runs add(exc) on the exception set, put aside meanwhile, when it derives from
+// Exception; a failure of add() is dropped and the exception set again as it was.
+template <class Add>
+void on_raised(Add add) noexcept {
 #if PY_VERSION_HEX >= 0x030C0000
     PyObject* exc = PyErr_GetRaisedException();
-    if (!exc) return;
-    if (PyErr_GivenExceptionMatches(exc, PyExc_Exception) && note_on(exc, doing, part) < 0) PyErr_Clear();
-    PyErr_SetRaisedException(exc);
+    if (exc && PyErr_GivenExceptionMatches(exc, PyExc_Exception) && add(exc) < 0) PyErr_Clear();
+    if (exc) PyErr_SetRaisedException(exc);
 #else
     PyObject *type, *exc, *tb;
     PyErr_Fetch(&type, &exc, &tb);
     if (!type) return;
     PyErr_NormalizeException(&type, &exc, &tb);
     if (tb && exc) PyException_SetTraceback(exc, tb);
-    if (exc && PyErr_GivenExceptionMatches(type, PyExc_Exception) && note_on(exc, doing, part) < 0) PyErr_Clear();
+    if (exc && PyErr_GivenExceptionMatches(type, PyExc_Exception) && add(exc) < 0) PyErr_Clear();
     PyErr_Restore(type, exc, tb);
 #endif
+}
+
+}  // namespace
+
+void note_failed_part(Doing doing, const char* part_format, ...) noexcept {
+    va_list args;
+    va_start(args, part_format);
+    on_raised([&](PyObject* exc) { return note_on(exc, doing, part_format, args); });
+    va_end(args);
+}
+
+void note_error(const char* format, ...) noexcept {
+    va_list args;
+    va_start(args, format);
+    on_raised([&](PyObject* exc) {
+        Ref note = Ref::steal(PyUnicode_FromFormatV(format, args));
+        Ref added = note ? Ref::steal(PyObject_CallMethodOneArg(exc, str<"add_note">(), note.get())) : Ref();
+        return added ? 0 : -1;
+    });
+    va_end(args);
 }
 
 }  // namespace vorn

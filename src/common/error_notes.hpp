@@ -9,28 +9,21 @@
 namespace vorn {
 
 // What the failing operation was doing: the verb the note starts with.
-enum class Doing : unsigned char { Comparing, TestingEquality, TestingIdentity, Printing };
+enum class Doing : unsigned char { Comparing, TestingEquality, TestingIdentity };
 
-// One part of a composite value, as a note names it.
-struct Part {
-    enum class Kind : unsigned char { Field, Element, Case, EntryKey, EntryValue, Referent };
-    Kind kind;
-    PyObject* name = nullptr;  // Field, Case: borrowed; the name as the type gives it
-    Py_ssize_t index = 0;      // Element, EntryKey, EntryValue: zero-based position
+// Called with an exception set, on the failure path of a composite level one of whose
+// parts failed (reading it, or the operation on it); `part_format` and the arguments
+// name that part as PyUnicode_FromFormat would (for example "field %R"), and are
+// formatted with the exception put aside, so %R may be used on objects whose repr runs
+// no code of the caller's. The exception gains the note "while <doing> <part>", or,
+// when its last note is the one that an inner level made, that note grows by
+// " of <part>". Only exceptions derived from Exception gain notes; the exception set
+// stays the same object, whatever happens here.
+[[gnu::cold]] void note_failed_part(Doing doing, const char* part_format, ...) noexcept;
 
-    static Part field(PyObject* n) noexcept { return {Kind::Field, n, 0}; }
-    static Part element(Py_ssize_t i) noexcept { return {Kind::Element, nullptr, i}; }
-    static Part case_named(PyObject* n) noexcept { return {Kind::Case, n, 0}; }
-    static Part entry_key(Py_ssize_t i) noexcept { return {Kind::EntryKey, nullptr, i}; }
-    static Part entry_value(Py_ssize_t i) noexcept { return {Kind::EntryValue, nullptr, i}; }
-    static Part referent() noexcept { return {Kind::Referent, nullptr, 0}; }
-};
-
-// Called with an exception set, on the failure path of a composite level whose part
-// `part` failed (reading it, or the operation on it). The exception gains the note
-// "while <doing> <part>", or, when its last note is the one that an inner level on this
-// thread made, that note grows by " of <part>". Only exceptions derived from Exception
-// gain notes; the exception set stays the same object, whatever happens here.
-[[gnu::cold]] void note_failed_part(Doing doing, const Part& part) noexcept;
+// Called with an exception set: it gains the note that `format` and the arguments make
+// (as PyUnicode_FromFormat would, with the exception put aside), if it derives from
+// Exception. The exception set stays the same object, whatever happens here.
+[[gnu::cold]] void note_error(const char* format, ...) noexcept;
 
 }  // namespace vorn

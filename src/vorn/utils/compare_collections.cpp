@@ -213,7 +213,7 @@ int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
         Ref ye = Ref::borrow(PyList_GET_ITEM(ys.get(), i));
         int r = object_result_of_call(elem, xe.get(), ye.get(), ctx, true, object);
         if (r == kFailed) [[unlikely]]
-            return child_failed(Child::element(i));
+            return child_failed(Doing::Comparing, Child::element(i));
         if (r) return r;
     }
 }
@@ -334,7 +334,7 @@ int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, 
             Ref yheld[2] = {Ref::borrow(yk), Ref::borrow(yv)};
             if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk, xv, yk, yv, ctx, false, object)) {
                 if (r == kFailed) [[unlikely]]
-                    return child_failed(Child::entry(xk));
+                    return child_failed(Doing::Comparing, Child::entry(xk));
                 return r;
             }
         }
@@ -359,7 +359,7 @@ int compare_dict(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, 
         if (int r = compare_entries(key_cmp, value_cmp, key_leaf, value_leaf, xk.get(), xv.get(), yk.get(),
                                     yv.get(), ctx, true, object)) {
             if (r == kFailed) [[unlikely]]
-                return child_failed(Child::entry(xk.get()));
+                return child_failed(Doing::Comparing, Child::entry(xk.get()));
             return r;
         }
     }

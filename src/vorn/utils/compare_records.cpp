@@ -21,7 +21,7 @@ int compare_ref(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, P
     if (!xv) return kFailed;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
     if (!yv) return kFailed;
-    return child_result(Comparing::call(target, xv.get(), yv.get(), ctx, true, object), Child::referent());
+    return child_result(Doing::Comparing, Comparing::call(target, xv.get(), yv.get(), ctx, true, object), Child::referent());
 }
 
 // ---- Struct (the field list: (name, comparer) pairs in field order) ----------------------
@@ -54,7 +54,7 @@ int compare_struct(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx
     for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
         int32_t c;
         if (compare_field(table->fields[i], x, y, dicts, ctx, &c) < 0) [[unlikely]]
-            return child_failed(Child::field(i, table->fields[i].name));
+            return child_failed(Doing::Comparing, Child::field(i, table->fields[i].name));
         if (c) return native_int_result(c, object);
     }
     return 0;
@@ -126,7 +126,7 @@ int compare_variant(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ct
     if (!yv) return kFailed;
     int sign;
     if (inline_order(leaf_of(comparer.get(), kWithContext), xv.get(), yv.get(), &sign)) return sign;
-    return child_result(Comparing::call(comparer.get(), xv.get(), yv.get(), ctx, !dicts, object),
+    return child_result(Doing::Comparing, Comparing::call(comparer.get(), xv.get(), yv.get(), ctx, !dicts, object),
                         Child::case_of(xt));
 }
 

@@ -59,7 +59,7 @@ int compare_items(PyObject* elem, PyObject* x, PyObject* y, Py_ssize_t n, PyObje
         }
         int32_t c;
         if (compare_item(elem, x, y, i, ctx, fresh, &c) < 0) [[unlikely]]
-            return child_failed(Child::item(i));
+            return child_failed(Doing::Comparing, Child::item(i));
         if (c) return native_int_result(c, object);
         ++i;
     }

@@ -38,7 +38,37 @@ void release_kept() noexcept {
     PyMem_RawFree(kept);
 }
 
-int child_failed(const Child&, int error) noexcept { return error; }
+namespace {
+
+// Names print by repr() only when they are exact built-in scalars, whose repr runs no
+// code of the caller's.
+bool plain_name(PyObject* name) noexcept {
+    return name && (PyUnicode_CheckExact(name) || PyLong_CheckExact(name) || PyFloat_CheckExact(name) ||
+                    PyBool_Check(name));
+}
+
+}  // namespace
+
+int child_failed(Doing doing, const Child& where, int error) noexcept {
+    switch (where.at) {
+        case Child::At::Field:
+            if (plain_name(where.name)) note_failed_part(doing, "field %R", where.name);
+            else note_failed_part(doing, "field %zd", where.index);
+            break;
+        case Child::At::Index: note_failed_part(doing, "element %zd", where.index); break;
+        case Child::At::Element: note_failed_part(doing, "element %zd in sorted order", where.index); break;
+        case Child::At::Case:
+            if (plain_name(where.name)) note_failed_part(doing, "case %R", where.name);
+            else note_failed_part(doing, "a case");
+            break;
+        case Child::At::Entry:
+            if (plain_name(where.name)) note_failed_part(doing, "the entry of key %R", where.name);
+            else note_failed_part(doing, "an entry");
+            break;
+        case Child::At::Referent: note_failed_part(doing, "the referenced value"); break;
+    }
+    return error;
+}
 
 int object_result_of_call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh,
                           PyObject** object) noexcept {

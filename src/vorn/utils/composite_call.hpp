@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/compat.hpp"
+#include "common/error_notes.hpp"
 #include "common/recursion.hpp"
 #include "vorn/utils/comparer_protocol.hpp"
 #include "vorn/utils/component_results.hpp"
@@ -153,6 +154,7 @@ inline int call_truth(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, boo
 // object and for a pair already visited, the guard, and how a component is called.
 struct Comparing {
     static constexpr int kEqual = 0;
+    static constexpr Doing kDoing = Doing::Comparing;
     using Guard = WalkGuard;
     static int call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh, PyObject** object) noexcept {
         return compare_component(fn, x, y, ctx, fresh, object);
@@ -160,6 +162,7 @@ struct Comparing {
 };
 struct Equality {
     static constexpr int kEqual = 1;
+    static constexpr Doing kDoing = Doing::TestingEquality;
     using Guard = WalkGuard;
     static int call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh, PyObject** object) noexcept {
         return equal_component(fn, x, y, ctx, fresh, object);
@@ -167,6 +170,7 @@ struct Equality {
 };
 struct Identity {
     static constexpr int kEqual = 1;
+    static constexpr Doing kDoing = Doing::TestingIdentity;
     using Guard = PlainGuard;
 };
 
@@ -188,16 +192,16 @@ struct Child {
 };
 
 // The one failure path of every composite level: the child at `where` failed with an
-// exception set. Cold and out of line, reached only after a failure; returns `error`,
-// the level's error value. (What the level adds to the exception about the child goes
-// here.)
-[[gnu::cold, gnu::noinline]] int child_failed(const Child& where, int error = kFailed) noexcept;
+// exception set while the level was `doing` its work. The exception gains the note that
+// names the child (error_notes.hpp), which outer levels grow. Cold and out of line,
+// reached only after a failure; returns `error`, the level's error value.
+[[gnu::cold, gnu::noinline]] int child_failed(Doing doing, const Child& where, int error = kFailed) noexcept;
 
 // `r`, the result of the child at `where`, passed on; a failure (`error`) takes the
 // level's failure path. Inlined, so that `where` is only made on that path.
-[[gnu::always_inline]] inline int child_result(int r, const Child& where, int error = kFailed) noexcept {
+[[gnu::always_inline]] inline int child_result(Doing doing, int r, const Child& where, int error = kFailed) noexcept {
     if (r == error) [[unlikely]]
-        return child_failed(where, error);
+        return child_failed(doing, where, error);
     return r;
 }
 

@@ -108,7 +108,7 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
             Ref key = Ref::borrow(k), x_val = Ref::borrow(v);
             int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, false);
             if (t < 0) [[unlikely]]
-                return child_failed(Child::entry(key.get()), -1);
+                return child_failed(Doing::TestingEquality, Child::entry(key.get()), -1);
             if (t == 0) return 0;
         }
         return more < 0 ? -1 : 1;
@@ -122,7 +122,7 @@ int all_entries_equal(PyObject* x, PyObject* y, PyObject* value_comparer, PyObje
         if (unpack_entry(entry.get(), &key, &x_val) < 0) return -1;
         int t = entry_equal(key.get(), x_val.get(), y, value_comparer, leaf, ctx, true);
         if (t < 0) [[unlikely]]
-            return child_failed(Child::entry(key.get()), -1);
+            return child_failed(Doing::TestingEquality, Child::entry(key.get()), -1);
         if (t == 0) return 0;
     }
     return PyErr_Occurred() ? -1 : 1;

@@ -22,7 +22,7 @@ extern const NativeSpec equal_recursive_spec;  // recursive_forwarders.cpp
 // stopping at the first false one (equal_records.cpp). Exact dicts are read in place
 // and leaf functions run inline, as in the Struct comparer. Returns 1, 0, or -1 with an
 // exception set (KeyError for a missing field).
-int all_fields_true(FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) noexcept;
+int all_fields_true(Doing doing, FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) noexcept;
 
 // Whether the tags `x["type"]` and `y["type"]` of two Variant values differ by
 // Python's `!=` (`x`'s tag in `*x_tag`): 1, 0, or -1 with an exception set.

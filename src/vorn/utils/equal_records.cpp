@@ -16,7 +16,7 @@ int equal_ref_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx
     if (!xv) return kFailed;
     Ref yv = Ref::steal(PyObject_GetAttr(y, str<"value">()));
     if (!yv) return kFailed;
-    return child_result(Equality::call(inner_comparer, xv.get(), yv.get(), ctx, true, object), Child::referent());
+    return child_result(Doing::TestingEquality, Equality::call(inner_comparer, xv.get(), yv.get(), ctx, true, object), Child::referent());
 }
 
 bool fields_ignore_context(FieldTable* table) noexcept {
@@ -51,14 +51,14 @@ int tags_differ(PyObject* x, PyObject* y, Ref* x_tag) noexcept {
     return compare_truth(x_tag->get(), y_tag.get(), Py_NE);
 }
 
-int all_fields_true(FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) noexcept {
+int all_fields_true(Doing doing, FieldTable* table, PyObject* x, PyObject* y, PyObject* ctx) noexcept {
     // Held: a field function may run code that reaches the table (the collector).
     Ref held = Ref::borrow(reinterpret_cast<PyObject*>(table));
     const bool dicts = PyDict_CheckExact(x) && PyDict_CheckExact(y);
     for (Py_ssize_t i = 0; i < Py_SIZE(table); ++i) {
         int t = field_equal(table->fields[i], x, y, dicts, ctx);
         if (t < 0) [[unlikely]]
-            return child_failed(Child::field(i, table->fields[i].name), -1);
+            return child_failed(doing, Child::field(i, table->fields[i].name), -1);
         if (t == 0) return 0;
     }
     return 1;
@@ -73,7 +73,7 @@ int equal_struct_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* 
     FieldTable* table = fields_of(self, holder);
     if (!table) return kFailed;
     if (int r = level.visit(&ctx, x, y, fields_ignore_context(table)); r != kGoOn) return r;
-    return truth_result(all_fields_true(table, x, y, ctx));
+    return truth_result(all_fields_true(Doing::TestingEquality, table, x, y, ctx));
 }
 
 int equal_variant_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
@@ -98,7 +98,7 @@ int equal_variant_impl(NativeFunction* self, PyObject* x, PyObject* y, PyObject*
     if (!xv) return kFailed;
     Ref yv = Ref::steal(subscript(y, str<"value">()));
     if (!yv) return kFailed;
-    return child_result(Equality::call(case_fn.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y), object),
+    return child_result(Doing::TestingEquality, Equality::call(case_fn.get(), xv.get(), yv.get(), ctx, subscription_is_fresh(x, y), object),
                         Child::case_of(x_tag.get()));
 }
 

@@ -37,11 +37,11 @@ int all_items_equal(PyObject* xs, PyObject* ys, Py_ssize_t n, PyObject* fn, PyOb
             a = Ref::steal(item_at(xs, i));
             b = a ? Ref::steal(item_at(ys, i)) : Ref();
             if (!b) [[unlikely]]
-                return child_failed(Child::item(i), -1);
+                return child_failed(Doing::TestingEquality, Child::item(i), -1);
         }
         int t = call_truth(fn, a.get(), b.get(), ctx, !stored);
         if (t < 0) [[unlikely]]
-            return child_failed(Child::item(i), -1);
+            return child_failed(Doing::TestingEquality, Child::item(i), -1);
         if (t == 0) return 0;
     }
     return 1;

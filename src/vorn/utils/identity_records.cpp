@@ -15,7 +15,7 @@ PyObject* is_struct_impl(NativeFunction* self, PyObject* const* a) noexcept {
     Ref holder;
     FieldTable* table = fields_of(self, holder);
     if (!table) return nullptr;
-    return bool_result(all_fields_true(table, a[0], a[1], a[2]));
+    return bool_result(all_fields_true(Doing::TestingIdentity, table, a[0], a[1], a[2]));
 }
 
 PyObject* is_variant_impl(NativeFunction* self, PyObject* const* a) noexcept {
@@ -37,7 +37,7 @@ PyObject* is_variant_impl(NativeFunction* self, PyObject* const* a) noexcept {
     if (!yv) return nullptr;
     PyObject* r = call3(case_fn.get(), xv.get(), yv.get(), a[2]);
     if (!r) [[unlikely]]
-        child_failed(Child::case_of(x_tag.get()));
+        child_failed(Doing::TestingIdentity, Child::case_of(x_tag.get()));
     return r;
 }
 

@@ -4,6 +4,7 @@
 
 #include "common/args.hpp"
 #include "common/compat.hpp"
+#include "common/error_notes.hpp"
 #include "common/static_type.hpp"
 #include "vorn/utils/component_results.hpp"
 
@@ -132,7 +133,20 @@ int call_comparer(PyObject* self, PyObject* other, PyObject** object) noexcept {
         // closure of ours and has no native entry.
         return e(reinterpret_cast<NativeFunction*>(compare.get()), x.get(), y.get(), Py_None, object);
     }
-    return comparer_result(call2(compare.get(), x.get(), y.get()), object);
+    const int r = comparer_result(call2(compare.get(), x.get(), y.get()), object);
+    if (r == kFailed && !PyCallable_Check(compare.get())) [[unlikely]]
+        note_error("the key's comparer, an object of type '%.200s', is not callable: "
+                   "CyVornKey(value, compare_fn) takes a function of two values",
+                   Py_TYPE(compare.get())->tp_name);
+    return r;
+}
+
+// Says, on the exception set, that the comparer's result `result` failed to compare
+// with 0.
+[[gnu::cold]] void note_result_of_comparer(PyObject* result) noexcept {
+    note_error("the key's comparer returned %s%.200s%s; a comparer returns an int: negative, zero or positive",
+               result == Py_None ? "None" : "an object of type '", result == Py_None ? "" : Py_TYPE(result)->tp_name,
+               result == Py_None ? "" : "'");
 }
 
 // True or False for `holds`, as a new reference (no call, unlike PyBool_FromLong).
@@ -191,14 +205,19 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
     if (equality) {
         Ref eq_object;
         int eq = equals_zero(result.get(), &eq_object);
-        if (eq < 0) return nullptr;
+        if (eq < 0) [[unlikely]] {
+            note_result_of_comparer(result.get());
+            return nullptr;
+        }
         if (op == Py_EQ && eq_object) return eq_object.release();
         return truth(op == Py_EQ ? eq : !eq);
     }
     if (PyLong_CheckExact(result.get())) return truth(order_holds(op, compat::int_sign(result.get())));
     static PyObject* zero = PyLong_FromLong(0);
     if (!zero) return nullptr;
-    return PyObject_RichCompare(result.get(), zero, op);
+    PyObject* holds = PyObject_RichCompare(result.get(), zero, op);
+    if (!holds) [[unlikely]] note_result_of_comparer(result.get());
+    return holds;
 }
 
 namespace {
