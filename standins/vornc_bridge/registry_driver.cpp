@@ -386,7 +386,7 @@ PyMethodDef registry_methods[] = {
      "register(platform_fns)\n\nRegisters descriptions through vorn._pfnlink.register_platform_functions."},
     {"call", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(registry_call)),
      METH_FASTCALL | METH_KEYWORDS,
-     "call(name, args=(), arg_types=None, ret_type=None, *, type_args=None)\n\n"
+     "call(name, args=(), arg_types=None, ret_type=None, type_args=None)\n\n"
      "Calls a platform function as the runtime does, with the interpreter lock released.\n"
      "Arguments are converted with arg_types, else the declared inputs, else a type read\n"
      "from the argument. The function receives arg_types as given, else each argument's\n"
@@ -395,7 +395,7 @@ PyMethodDef registry_methods[] = {
      "result raises PlatformError with its message."},
     {"call_many", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(registry_call_many)),
      METH_FASTCALL | METH_KEYWORDS,
-     "call_many(n, name, args=(), arg_types=None, *, ret_type=None, type_args=None)\n\n"
+     "call_many(n, name, args=(), arg_types=None, ret_type=None, type_args=None)\n\n"
      "Calls a platform function n times from a C loop, as call() does; results are dropped."},
     {"entries", registry_entries, METH_NOARGS, "Every registration in order, as dicts."},
     {"free", registry_free, METH_NOARGS,
