@@ -1,6 +1,6 @@
 """What the product's tests and the stand-ins' tests share: a hypothesis profile that
 keeps no example database and nothing else in the repo, a fixture that proves a test
-released every runtime handle it made, and a stop when the run requires the test
+released every runtime handle it made, a registry freed after the test, and a stop when the run requires the test
 machinery and the build has none. Each folder's conftest imports it."""
 from __future__ import annotations
 
@@ -39,3 +39,13 @@ def runtime_handles_balanced():
     gc.collect()
     assert bridge.live_handles() == before[0], "runtime handles leaked (types, values)"
     assert bridge.live_buffers() == before[1], "runtime buffers leaked"
+
+
+@pytest.fixture
+def reg():
+    """A stand-in runtime registry, freed when the test ends."""
+    from vorn import _vornc_bridge as bridge
+
+    r = bridge.Registry()
+    yield r
+    r.free()

@@ -62,13 +62,6 @@ class Unprintable(Exception):
         raise self.args[0]
 
 
-@pytest.fixture
-def reg():
-    r = bridge.Registry()
-    yield r
-    r.free()
-
-
 def call_error(r, name, *args, **kw):
     with pytest.raises(PlatformError) as info:
         r.call(name, *args, **kw)

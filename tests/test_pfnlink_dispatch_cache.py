@@ -16,13 +16,6 @@ pytestmark = pytest.mark.usefixtures("runtime_handles_balanced")
 I = T.integer()
 
 
-@pytest.fixture
-def reg():
-    r = bridge.Registry()
-    yield r
-    r.free()
-
-
 def tables(reg):
     return _pfnlink._dispatch_states[reg.address]
 

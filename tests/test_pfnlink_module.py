@@ -27,13 +27,6 @@ def capsule_pointer(capsule, name: bytes) -> int:
     return _get_pointer(capsule, name)
 
 
-@pytest.fixture
-def reg():
-    r = bridge.Registry()
-    yield r
-    r.free()
-
-
 def state_of(r):
     return _pfnlink._dispatch_states[r.address]
 

@@ -18,13 +18,6 @@ I, S = T.integer(), T.string()
 THREADS = 4
 
 
-@pytest.fixture
-def reg():
-    r = bridge.Registry()
-    yield r
-    r.free()
-
-
 def run_threads(work, n=THREADS):
     """Runs work(k) on n threads started together; re-raises the first failure."""
     errors = []

@@ -25,13 +25,6 @@ testing = hooks.testing()
 
 
 @pytest.fixture
-def reg():
-    r = bridge.Registry()
-    yield r
-    r.free()
-
-
-@pytest.fixture
 def printed():
     """Sets the runtime printers' text for the test, and unsets it afterwards."""
     yield testing.print_override

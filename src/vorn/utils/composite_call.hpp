@@ -154,7 +154,6 @@ inline int call_truth(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, boo
 // object and for a pair already visited, the guard, and how a component is called.
 struct Comparing {
     static constexpr int kEqual = 0;
-    static constexpr Doing kDoing = Doing::Comparing;
     using Guard = WalkGuard;
     static int call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh, PyObject** object) noexcept {
         return compare_component(fn, x, y, ctx, fresh, object);
@@ -162,7 +161,6 @@ struct Comparing {
 };
 struct Equality {
     static constexpr int kEqual = 1;
-    static constexpr Doing kDoing = Doing::TestingEquality;
     using Guard = WalkGuard;
     static int call(PyObject* fn, PyObject* x, PyObject* y, PyObject* ctx, bool fresh, PyObject** object) noexcept {
         return equal_component(fn, x, y, ctx, fresh, object);
@@ -170,7 +168,6 @@ struct Equality {
 };
 struct Identity {
     static constexpr int kEqual = 1;
-    static constexpr Doing kDoing = Doing::TestingIdentity;
     using Guard = PlainGuard;
 };
 
