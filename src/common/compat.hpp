@@ -449,6 +449,12 @@ inline constexpr bool recursion_checks_by_stack =
     false;
 #endif
 
+// Py_LeaveRecursiveCall, which from 3.14 does nothing (a check counts nothing), and
+// is then not called.
+inline void leave_recursive_call() noexcept {
+    if constexpr (!recursion_checks_by_stack) Py_LeaveRecursiveCall();
+}
+
 inline bool is_finalizing() noexcept {
 #ifdef VORN_COMPAT_311_NAMES
     return _Py_IsFinalizing() != 0;

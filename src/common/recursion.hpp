@@ -5,6 +5,7 @@
 #include "common/ref.hpp"
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 
 namespace vorn {
@@ -69,7 +70,7 @@ public:
         }
         entered_ = Py_EnterRecursiveCall(where) == 0;
     }
-    ~RecursionGuard() { if (entered_) Py_LeaveRecursiveCall(); }
+    ~RecursionGuard() { if (entered_) compat::leave_recursive_call(); }
     RecursionGuard(const RecursionGuard&) = delete;
     RecursionGuard& operator=(const RecursionGuard&) = delete;
     // True when the guard raised RecursionError; the caller returns its error value.
@@ -78,6 +79,24 @@ public:
 private:
     bool entered_ = false;
 };
+
+// How many recursion checks in a row, made below the calling frame, are known to pass:
+// INT_MAX where a check counts nothing and one made here passed (the later ones pass
+// too; the C stack is the caller's to check, stack_has_room), else the count that
+// recursion_headroom reads, 0 where nothing is known. Leaves no exception: a walk that
+// needs more goes on with RecursionChecks, which makes them one by one where they
+// come. Read first, as it may call into the interpreter.
+inline int checks_known_to_pass() noexcept {
+    if constexpr (compat::recursion_checks_by_stack) {
+        if (Py_EnterRecursiveCall("")) [[unlikely]] {
+            PyErr_Clear();
+            return 0;
+        }
+        return INT_MAX;
+    } else {
+        return compat::recursion_headroom();
+    }
+}
 
 // The recursion checks of a walk that stands in for nested native calls without
 // making them: entered one by one where those calls would enter theirs, so that
@@ -91,7 +110,7 @@ public:
     // `most`: the most checks the walk may enter.
     explicit RecursionChecks(int most) noexcept : all_pass_(compat::recursion_headroom() > most) {}
     ~RecursionChecks() {
-        for (; entered_; --entered_) Py_LeaveRecursiveCall();
+        for (; entered_; --entered_) compat::leave_recursive_call();
     }
     RecursionChecks(const RecursionChecks&) = delete;
     RecursionChecks& operator=(const RecursionChecks&) = delete;

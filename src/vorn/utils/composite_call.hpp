@@ -51,7 +51,7 @@ struct WalkGuard {
     }
     static void leave() noexcept {
         if (--walk_state.depth == 0 && walk_state.count) release_kept();
-        Py_LeaveRecursiveCall();
+        compat::leave_recursive_call();
     }
 };
 
@@ -65,7 +65,7 @@ struct PlainGuard {
         }
         return Py_EnterRecursiveCall(where) == 0;
     }
-    static void leave() noexcept { Py_LeaveRecursiveCall(); }
+    static void leave() noexcept { compat::leave_recursive_call(); }
 };
 
 // ---- Calling a component ------------------------------------------------------------------

@@ -318,31 +318,19 @@ inline bool same_target(PyObject* forwarder, PyObject* target, uint64_t serial) 
 
 }  // namespace
 
-int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
-    const KeyImage* ia = image_of(a);
-    const KeyImage* ib = image_of(b);
-    if (a->compare != b->compare) return 0;
-    // The two walks read alike while every step before has come out equal: the same
-    // comparers met in the same order, so equal kinds lie at the same word. A step
-    // that differs in kind ends the shortcut, and the comparer then makes the whole
-    // walk itself: nothing observable has happened before, as no step runs user code.
-    const uint8_t* ka = ia->kinds;
-    const uint8_t* kb = ib->kinds;
-    const Word* x = words_of(ia);
-    const Word* y = words_of(ib);
-    const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
-    // The comparer's calls would probe the C stack at each level, deeper each time:
-    // near its end the comparer answers, with its own RecursionError where it comes.
-    if (!stack_has_room(kStackPerStep * n)) return 0;
-    RecursionChecks checks(static_cast<int>(n));
-    unsigned i = 0;
-    if (n && ka[0] == kRootStep && kb[0] == kRootStep) {
-        // Taken before the loop, as nearly every image starts with it.
-        if (!root_unchanged(a, b, x, y)) return 0;
-        if (!checks.enter(kWhere)) return -1;
-        x += kRootWords, y += kRootWords, i = 1;
-    }
-    for (const uint8_t *k = ka + i, *end = ka + n, *other = kb + i; k != end; ++k, ++other) {
+namespace {
+
+// The checks of a walk whose every recursion check is known to pass: none is made.
+struct NoChecks {
+    static bool enter(const char*) noexcept { return true; }
+};
+
+// The steps of two images from step `i` on, at the words `x` and `y`, up to the
+// shorter one's end (`n` steps), with the recursion checks of `checks`.
+template <class Checks>
+int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib, unsigned i, unsigned n,
+                const Word* x, const Word* y, Checks& checks, int* sign) noexcept {
+    for (const uint8_t *k = ia->kinds + i, *end = ia->kinds + n, *other = ib->kinds + i; k != end; ++k, ++other) {
         const uint8_t kind = *k;
         int order;
         if (kind != *other) {
@@ -408,6 +396,59 @@ int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     return 1;
 }
 
+// The walk with its recursion checks made one by one, where they may not all pass
+// (near the recursion limit), or where the images do not both start at their root.
+[[gnu::noinline]] int compare_images_checked(const KeyObject* a, const KeyObject* b, const KeyImage* ia,
+                                             const KeyImage* ib, unsigned n, int* sign) noexcept {
+    RecursionChecks checks(static_cast<int>(n));
+    return walk_images(a, b, ia, ib, 0, n, words_of(ia), words_of(ib), checks, sign);
+}
+
+}  // namespace
+
+int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
+    if (a->compare != b->compare) return 0;
+    const int headroom = checks_known_to_pass();
+    // The two walks read alike while every step before has come out equal: the same
+    // comparers met in the same order, so equal kinds lie at the same word. A step
+    // that differs in kind ends the shortcut, and the comparer then makes the whole
+    // walk itself: nothing observable has happened before, as no step runs user code.
+    const auto* ia = reinterpret_cast<const KeyImage*>(a->code.bits);  // both kImageCode
+    const auto* ib = reinterpret_cast<const KeyImage*>(b->code.bits);
+    const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
+    // The comparer's calls would probe the C stack at each level, deeper each time:
+    // near its end the comparer answers, with its own RecursionError where it comes.
+    if (!stack_has_room(kStackPerStep * n)) return 0;
+    // Nearly every image starts with its root step: when the walk's checks all pass,
+    // none is made.
+    if (headroom > static_cast<int>(n) && n && ia->kinds[0] == kRootStep && ib->kinds[0] == kRootStep) {
+        const Word* x = words_of(ia);
+        const Word* y = words_of(ib);
+        if (!root_unchanged(a, b, x, y)) return 0;
+        NoChecks none;
+        return walk_images(a, b, ia, ib, 1, n, x + kRootWords, y + kRootWords, none, sign);
+    }
+    return compare_images_checked(a, b, ia, ib, n, sign);
+}
+
+namespace {
+
+// The common items of two lists by the element order `leaf` inline, then their
+// lengths, as compare_lists returns.
+inline int compare_list_items(Leaf leaf, PyObject* x, PyObject* y, int* sign) noexcept {
+    const Py_ssize_t lx = PyList_GET_SIZE(x), ly = PyList_GET_SIZE(y);
+    PyObject* const* xs = compat::sequence_items(x);
+    PyObject* const* ys = compat::sequence_items(y);
+    for (Py_ssize_t i = 0, n = lx < ly ? lx : ly; i < n; ++i) {
+        if (!inline_order(leaf, xs[i], ys[i], sign)) return 0;
+        if (*sign) return 1;
+    }
+    *sign = (lx > ly) - (lx < ly);
+    return 1;
+}
+
+}  // namespace
+
 int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     PyObject* x = a->value;
     PyObject* y = b->value;
@@ -424,18 +465,11 @@ int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
         *sign = 0;
         return 1;
     }
-    RecursionGuard guard(" while comparing values");
-    if (guard.failed()) return -1;
     const auto leaf = static_cast<Leaf>(a->code.held);
-    const Py_ssize_t lx = PyList_GET_SIZE(x), ly = PyList_GET_SIZE(y);
-    PyObject* const* xs = compat::sequence_items(x);
-    PyObject* const* ys = compat::sequence_items(y);
-    for (Py_ssize_t i = 0, n = lx < ly ? lx : ly; i < n; ++i) {
-        if (!inline_order(leaf, xs[i], ys[i], sign)) return 0;
-        if (*sign) return 1;
-    }
-    *sign = (lx > ly) - (lx < ly);
-    return 1;
+    if (checks_known_to_pass() > 1 && !stack_nearly_exhausted()) return compare_list_items(leaf, x, y, sign);
+    RecursionGuard guard(kWhere);
+    if (guard.failed()) return -1;
+    return compare_list_items(leaf, x, y, sign);
 }
 
 }  // namespace vorn::sortkit
