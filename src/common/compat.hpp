@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // VORN_COMPAT_PORTABLE forces every fallback, so the fallbacks are built and tested on
 // any version (the CMake option of that name sets it).
@@ -403,6 +404,23 @@ inline uint64_t dict_version(PyObject* d) noexcept {
 #else
     (void)d;
     return 0;
+#endif
+}
+
+// Whether the exact dict `d` is watched by the dict watcher `id` already (3.12 on, the
+// low bits of the word after ma_used: its watchers, one bit each); false where that
+// cannot be read, so that a caller then watches it again (PyDict_Watch, which sets it).
+inline bool dict_watched_by(PyObject* d, int id) noexcept {
+#if defined(VORN_COMPAT_KNOWN) && PY_VERSION_HEX >= 0x030C0000 && !defined(Py_GIL_DISABLED)
+    static_assert(offsetof(PyDictObject, ma_keys) == offsetof(PyDictObject, ma_used) + 2 * sizeof(uint64_t),
+                  "a 64-bit tag between ma_used and ma_keys");
+    uint64_t tag;
+    std::memcpy(&tag, reinterpret_cast<const char*>(d) + offsetof(PyDictObject, ma_used) + sizeof(Py_ssize_t),
+                sizeof tag);
+    return (tag >> id) & 1;
+#else
+    (void)d, (void)id;
+    return false;
 #endif
 }
 

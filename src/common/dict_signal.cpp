@@ -38,6 +38,7 @@ bool start() noexcept {
 uint64_t stamp(PyObject* d) noexcept {
     if (!compat::dict_changes_reported(d)) return 0;
     if (watcher_id < 0 && !start()) return 0;
+    if (compat::dict_watched_by(d, watcher_id)) return epoch;
     // Fails only for an id no longer set, cleared by someone else: then stand down,
     // and end every stamp taken.
     if (PyDict_Watch(watcher_id, d) < 0) {

@@ -7,6 +7,7 @@
 #include "common/error_notes.hpp"
 #include "common/static_type.hpp"
 #include "vorn/utils/component_results.hpp"
+#include "vorn/utils/key_image.hpp"
 
 #include <structmember.h>
 
@@ -216,8 +217,8 @@ PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
         const KeyCode& b = as_key(other)->code;
         if (a.kind == b.kind && a.kind != kNoCode) {
             int code_sign;
-            const int decided = a.kind == kImageCode  ? compare_images(as_key(self), as_key(other), &code_sign)
-                                : a.kind == kListCode ? compare_lists(as_key(self), as_key(other), &code_sign)
+            const int decided = a.kind == kImageCode  ? image::compare_images(as_key(self), as_key(other), &code_sign)
+                                : a.kind == kListCode ? image::compare_lists(as_key(self), as_key(other), &code_sign)
                                                       : compare_codes(a, b, &code_sign);
             if (decided < 0) return nullptr;
             if (decided) return truth(order_holds(op, code_sign));

@@ -25,7 +25,7 @@ struct KeyCode {
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
 };
 
-struct KeyImage;  // sort_key_image.cpp
+struct KeyImage;  // key_image.hpp
 
 struct KeyObject {
     PyObject_HEAD
@@ -71,14 +71,6 @@ KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 // making the key allocates once and comparing it reads one line fewer.
 void update_image(KeyObject* key) noexcept;
 void drop_image(KeyObject* key) noexcept;
-
-// Orders two keys by their images: 1 with `*sign` set, 0 when the comparer must be
-// called, -1 with an exception set (RecursionError, as the comparer would raise it).
-int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept;
-
-// Orders two keys of kListCode by walking their lists in place, as compare_images
-// (its return values) does for images.
-int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept;
 
 // Orders two codes of the same kind: true with `*sign` set when they decide the
 // comparison exactly as the comparer would, false when the comparer must be called.

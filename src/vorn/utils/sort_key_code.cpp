@@ -25,18 +25,39 @@ uint64_t double_code(double d) noexcept {
     return bits & kSignBit ? ~bits : bits | kSignBit;
 }
 
+// The unsigned integer whose big-endian bytes lie at `p`.
+template <class Word>
+Word load_big_endian(const unsigned char* p) noexcept {
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (std::endian::native == std::endian::little) {
+        if constexpr (sizeof w == 8) w = __builtin_bswap64(w);
+        else w = __builtin_bswap32(w);
+    }
+    return w;
+}
+
 // The first characters of a ready exact str, big-endian, so that unsigned order of
 // the codes is code point order of those characters (zero padded).
 void string_code(PyObject* s, KeyCode* code) noexcept {
     const int kind = PyUnicode_KIND(s);
-    const Py_ssize_t held = 8 / kind;
+    const Py_ssize_t held = 8 >> (kind >> 1);  // 8 / kind for kinds 1, 2 and 4, without a division
     const Py_ssize_t len = PyUnicode_GET_LENGTH(s);
     const void* data = PyUnicode_DATA(s);
     uint64_t bits = 0;
     if (kind == PyUnicode_1BYTE_KIND) {
-        // The bytes as they lie, read as one big-endian word.
-        std::memcpy(&bits, data, static_cast<size_t>(len < held ? len : held));
-        if constexpr (std::endian::native == std::endian::little) bits = __builtin_bswap64(bits);
+        // The bytes as they lie, read as one big-endian word; a shorter str by two
+        // reads that overlap, as reading past its end is reading past the object.
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        if (len >= 8) {
+            bits = load_big_endian<uint64_t>(bytes);
+        } else if (len >= 4) {
+            bits = uint64_t{load_big_endian<uint32_t>(bytes)} << 32 |
+                   uint64_t{load_big_endian<uint32_t>(bytes + len - 4)} << (8 * (8 - len));
+        } else if (len > 0) {
+            bits = uint64_t{bytes[0]} << 56 | uint64_t{bytes[len / 2]} << (56 - 8 * (len / 2)) |
+                   uint64_t{bytes[len - 1]} << (56 - 8 * (len - 1));
+        }
     } else {
         for (Py_ssize_t i = 0; i < held && i < len; ++i)
             bits |= static_cast<uint64_t>(PyUnicode_READ(kind, data, i)) << (64 - 8 * kind * (i + 1));
