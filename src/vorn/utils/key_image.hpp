@@ -33,12 +33,13 @@ namespace image {
 enum StepKind : uint8_t {
     kRootStep,     // the key's own value entered as a Struct or Variant: the stamp of
                    // its dict when read (dict_signal: the entries hold while it does)
-    kNodeStep,     // a Struct or Variant value entered below it: its dict, and that
-                   // dict's stamp, as for the root
+    kNodeStep,     // a Struct or Variant value entered below it: on 3.11 its dict and
+                   // that dict's stamp, as for the root; from 3.12 nothing, as all the
+                   // stamps of an image are its root's (dict_signal: epochs)
     kForwardStep,  // a recursive forwarder passed, the target it held, and the target's
                    // serial (an address alone may be a later function's)
     kTagStep,      // a Variant's case name, an exact str (ordered as strs are); then its
-                   // case table, read once the names are equal, with its stamp
+                   // case table, read once the names are equal (on 3.11 with its stamp)
     // A scalar under one of the scalar orders (Leaf), held as the key's own code for it
     // would be (code_of), so that comparing two reads neither object: no word for
     // the order that makes all values equal; the code for an Integer or a Float; for a
@@ -51,9 +52,9 @@ inline constexpr bool is_string_step(uint8_t kind) noexcept { return kind >= kSt
 
 // The words each kind of step holds, in order: the stride of a walk over them.
 inline constexpr int kRootWords = 1;     // the stamp
-inline constexpr int kNodeWords = 2;     // the dict, its stamp
+inline constexpr int kNodeWords = dict_signal::kEpochs ? 0 : 2;  // (the dict, its stamp)
 inline constexpr int kForwardWords = 3;  // the forwarder, its target, the target's serial
-inline constexpr int kTagWords = 3;      // the case name, the case table, the table's stamp
+inline constexpr int kTagWords = dict_signal::kEpochs ? 2 : 3;  // the case name, the case table(, its stamp)
 inline constexpr int kNumberWords = 1;   // the code
 inline constexpr int kStrWords = 2;      // the code of the leading characters, the str
 
@@ -152,9 +153,10 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
                 if (x[0].object != y[0].object && (order = compare_strs(x[0].object, y[0].object))) break;
                 // Equal names: the comparer reads the case table, reachable from Python
                 // (the collector's referents); it must be the one the images read.
-                if (x[1].object != y[1].object || x[2].number != y[2].number ||
-                    (!dict_signal::kEpochs && !dict_signal::unchanged(x[1].object, x[2].number)))
-                    return 0;
+                if (x[1].object != y[1].object) return 0;
+                if constexpr (!dict_signal::kEpochs) {
+                    if (x[2].number != y[2].number || !dict_signal::unchanged(x[1].object, x[2].number)) return 0;
+                }
                 x += kTagWords, y += kTagWords;
                 continue;
             case kZeroStep: continue;

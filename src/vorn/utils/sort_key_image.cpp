@@ -66,7 +66,11 @@ public:
         // which the key holds: its dict is read through the key.
         const bool root = !entered_;
         entered_ = true;
-        if (!version || !(root ? add(kRootStep, version) : add(kNodeStep, v, version))) return false;
+        if (!version) return false;
+        const bool added = root ? add(kRootStep, version)
+                           : dict_signal::kEpochs ? add(kNodeStep)  // the root's stamp answers for it
+                                                  : add(kNodeStep, v, version);
+        if (!added) return false;
         return is_struct ? struct_fields(fn, v) : variant_case(fn, v);
     }
 
@@ -122,6 +126,11 @@ private:
         word_[words_++].object = object;
         return true;
     }
+    bool add(StepKind kind, PyObject* first, PyObject* second) noexcept {
+        if (!add(kind, first)) return false;
+        word_[words_++].object = second;
+        return true;
+    }
     bool add(StepKind kind, PyObject* first, PyObject* second, uint64_t number) noexcept {
         if (!add(kind, first)) return false;
         word_[words_++].object = second;
@@ -162,7 +171,8 @@ private:
         tag_field.name = tag_field.key = str<"type">();  // interned, alive for the process
         PyObject* tag = str_item(d, tag_field);
         const uint64_t version = dict_signal::stamp(cases);
-        if (!tag || !PyUnicode_CheckExact(tag) || !version || !add(kTagStep, tag, cases, version)) return false;
+        if (!tag || !PyUnicode_CheckExact(tag) || !version) return false;
+        if (!(dict_signal::kEpochs ? add(kTagStep, tag, cases) : add(kTagStep, tag, cases, version))) return false;
         Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
         PyObject* case_fn = str_item(cases, case_field);
         case_slot = case_field.slot;
