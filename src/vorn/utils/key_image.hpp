@@ -114,6 +114,8 @@ struct NoChecks {
 template <class Checks>
 inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib, unsigned i, unsigned n,
                 const Word* x, const Word* y, Checks& checks, int* sign) noexcept {
+    PyObject *held_forwarder = nullptr, *held_target = nullptr;  // the last forward step found to hold
+    uint64_t held_serial = 0;
     for (const uint8_t *k = ia->kinds + i, *end = ia->kinds + n, *other = ib->kinds + i; k != end; ++k, ++other) {
         const uint8_t kind = *k;
         int order;
@@ -141,10 +143,15 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
             case kForwardStep:
                 // The forwarder's cell is reachable from Python (the collector's
                 // referents): the target it holds now must be the one read, the same
-                // function and not a later one at its address.
-                if (x[0].object != y[0].object || x[1].object != y[1].object || x[2].number != y[2].number ||
-                    !same_target(x[0].object, x[1].object, x[2].number))
+                // function and not a later one at its address. Asked once a walk for
+                // each forwarder met (a recursive type's steps meet one again and
+                // again), as nothing can change it during the walk.
+                if (x[0].object != y[0].object || x[1].object != y[1].object || x[2].number != y[2].number)
                     return 0;
+                if (x[0].object != held_forwarder || x[1].object != held_target || x[2].number != held_serial) {
+                    if (!same_target(x[0].object, x[1].object, x[2].number)) return 0;
+                    held_forwarder = x[0].object, held_target = x[1].object, held_serial = x[2].number;
+                }
                 if (!checks.enter(kForwardWhere)) return -1;
                 x += kForwardWords, y += kForwardWords;
                 continue;
@@ -183,11 +190,11 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
     return 1;
 }
 
-// The walk with its recursion checks made one by one, where they may not all pass
-// (near the recursion limit), or where the images do not both start at their root
-// (sort_key_image.cpp).
-[[gnu::noinline]] int compare_images_checked(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib,
-                           unsigned n, int* sign) noexcept;
+// The whole walk, with its recursion checks made one by one (RecursionChecks), or with
+// none where `checks_pass` says they all pass: for the images that do not both start
+// at their root, and near the recursion limit (sort_key_image.cpp).
+[[gnu::noinline]] int compare_images_walked(const KeyObject* a, const KeyObject* b, const KeyImage* ia,
+                                            const KeyImage* ib, unsigned n, bool checks_pass, int* sign) noexcept;
 
 [[gnu::always_inline]] inline int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     if (a->compare != b->compare) return 0;
@@ -202,16 +209,17 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
     // The comparer's calls would probe the C stack at each level, deeper each time:
     // near its end the comparer answers, with its own RecursionError where it comes.
     if (!stack_has_room(kStackPerStep * n)) return 0;
-    // Nearly every image starts with its root step: when the walk's checks all pass,
-    // none is made.
-    if (headroom > static_cast<int>(n) && n && ia->kinds[0] == kRootStep && ib->kinds[0] == kRootStep) {
+    // When the walk's checks all pass, none is made; nearly every image starts with its
+    // root step, taken here.
+    const bool checks_pass = headroom > static_cast<int>(n);
+    if (checks_pass && n && ia->kinds[0] == kRootStep && ib->kinds[0] == kRootStep) {
         const Word* x = words_of(ia);
         const Word* y = words_of(ib);
         if (!root_unchanged(a, b, x, y)) return 0;
         NoChecks none;
         return walk_images(a, b, ia, ib, 1, n, x + kRootWords, y + kRootWords, none, sign);
     }
-    return compare_images_checked(a, b, ia, ib, n, sign);
+    return compare_images_walked(a, b, ia, ib, n, checks_pass, sign);
 }
 
 // The common items of two lists by the element order `Order` inline, then their

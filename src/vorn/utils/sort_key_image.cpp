@@ -248,9 +248,13 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
     return self;
 }
 
-// The walk with its recursion checks made one by one (key_image.hpp).
-int image::compare_images_checked(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib,
-                                  unsigned n, int* sign) noexcept {
+// The whole walk (key_image.hpp).
+int image::compare_images_walked(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib,
+                                 unsigned n, bool checks_pass, int* sign) noexcept {
+    if (checks_pass) {
+        NoChecks none;
+        return walk_images(a, b, ia, ib, 0, n, words_of(ia), words_of(ib), none, sign);
+    }
     RecursionChecks checks(static_cast<int>(n));
     return walk_images(a, b, ia, ib, 0, n, words_of(ia), words_of(ib), checks, sign);
 }
