@@ -63,7 +63,6 @@ union Word {
     uint64_t number;
 };
 
-
 // Steps kept per image: enough for a few levels of nesting, bounded so that a deep
 // value costs its key no more than a few hundred bytes.
 inline constexpr unsigned kMaxSteps = 40;
@@ -112,8 +111,8 @@ struct NoChecks {
 // The steps of two images from step `i` on, at the words `x` and `y`, up to the
 // shorter one's end (`n` steps), with the recursion checks of `checks`.
 template <class Checks>
-inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib, unsigned i, unsigned n,
-                const Word* x, const Word* y, Checks& checks, int* sign) noexcept {
+inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* ia, const KeyImage* ib, unsigned i,
+                       unsigned n, const Word* x, const Word* y, Checks& checks, int* sign) noexcept {
     PyObject *held_forwarder = nullptr, *held_target = nullptr;  // the last forward step found to hold
     uint64_t held_serial = 0;
     for (const uint8_t *k = ia->kinds + i, *end = ia->kinds + n, *other = ib->kinds + i; k != end; ++k, ++other) {
@@ -196,6 +195,9 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
 [[gnu::noinline]] int compare_images_walked(const KeyObject* a, const KeyObject* b, const KeyImage* ia,
                                             const KeyImage* ib, unsigned n, bool checks_pass, int* sign) noexcept;
 
+// Orders two keys of kImageCode by their images: 1 with `*sign` set, 0 when the
+// comparer must be called, -1 with an exception set (RecursionError, as the comparer
+// would raise it).
 [[gnu::always_inline]] inline int compare_images(KeyObject* a, KeyObject* b, int* sign) noexcept {
     if (a->compare != b->compare) return 0;
     const int headroom = checks_known_to_pass();
@@ -225,7 +227,8 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
 // The common items of two lists by the element order `Order` inline, then their
 // lengths, as compare_lists returns.
 template <Leaf Order>
-inline int compare_list_items_by(PyObject* const* xs, Py_ssize_t lx, PyObject* const* ys, Py_ssize_t ly, int* sign) noexcept {
+inline int compare_list_items_by(PyObject* const* xs, Py_ssize_t lx, PyObject* const* ys, Py_ssize_t ly,
+                                 int* sign) noexcept {
     int order;  // kept out of memory while the items are equal
     for (Py_ssize_t i = 0, n = lx < ly ? lx : ly; i < n; ++i) {
         if (!inline_order(Order, xs[i], ys[i], &order)) return 0;
@@ -252,6 +255,8 @@ inline int compare_list_items(Leaf leaf, PyObject* x, PyObject* y, int* sign) no
     }
 }
 
+// Orders two keys of kListCode by walking their lists in place, as compare_images
+// (its return values) does for images.
 [[gnu::always_inline]] inline int compare_lists(KeyObject* a, KeyObject* b, int* sign) noexcept {
     PyObject* x = a->value;
     PyObject* y = b->value;

@@ -206,7 +206,8 @@ void update_image(KeyObject* key) noexcept {
         // comparer raises on its own.
         PyObject* elem = reinterpret_cast<NativeFunction*>(key->compare)->state[slot::kComponent];
         const Leaf leaf = elem ? leaf_of(elem, kWithContext) : Leaf::None;
-        if (leaf != Leaf::None && PyList_Check(key->value)) key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
+        if (leaf != Leaf::None && PyList_Check(key->value))
+            key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
         return;
     }
     // The writer runs no code (it allocates nothing, and the image is no object), so
