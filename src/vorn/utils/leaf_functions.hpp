@@ -84,13 +84,12 @@ inline bool inline_order(Leaf leaf, PyObject* x, PyObject* y, int* sign) noexcep
             return true;
         case Leaf::OrderInt: {
             int64_t a, b;
-            if (!PyLong_CheckExact(x)) return false;
+            if (!PyLong_CheckExact(x) || !compat::int64_value(x, &a)) return false;
             if (x == y) {  // the same int (small ints are shared): equal, once in range
-                if (!compat::int64_value(x, &a)) return false;
                 *sign = 0;
                 return true;
             }
-            if (!compat::int64_value(x, &a) || !PyLong_CheckExact(y) || !compat::int64_value(y, &b)) return false;
+            if (!PyLong_CheckExact(y) || !compat::int64_value(y, &b)) return false;
             *sign = compare_int64(a, b);
             return true;
         }

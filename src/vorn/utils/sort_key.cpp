@@ -174,16 +174,9 @@ int equals_zero(PyObject* result, Ref* eq_object) noexcept {
     return *eq_object ? PyObject_IsTrue(eq_object->get()) : -1;
 }
 
-// The comparison of two keys that their codes did not decide, and of a key with a
-// non-key: kept out of key_richcompare, so that the codes' path saves no registers.
-[[gnu::noinline]] PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexcept {
+// Two keys compared by calling the comparer (what their codes did not decide).
+PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexcept {
     const bool equality = op == Py_EQ || op == Py_NE;
-    if (!Py_IS_TYPE(other, Py_TYPE(self)) && !is_key(other)) {
-        // A key equals no non-key; ordering against one is a type error.
-        if (equality) Py_RETURN_NOTIMPLEMENTED;
-        raise_argument_type("other", kKeyTypeName, other);
-        return nullptr;
-    }
     PyObject* object = nullptr;
     const int r = call_comparer(self, other, &object);
     if (r == kFailed) return nullptr;
@@ -209,22 +202,47 @@ int equals_zero(PyObject* result, Ref* eq_object) noexcept {
     return holds;
 }
 
+// Two keys of kImageCode, or two of kListCode, compared by walking their images or
+// their lists, else by the comparer. Out of line, with the walk inlined in it, so that
+// the rich comparison itself saves no registers for it.
+[[gnu::noinline]] PyObject* richcompare_by_walk(PyObject* self, PyObject* other, int op) noexcept {
+    int sign;
+    const int decided = as_key(self)->code.kind == kImageCode
+                            ? image::compare_images(as_key(self), as_key(other), &sign)
+                            : image::compare_lists(as_key(self), as_key(other), &sign);
+    if (decided < 0) return nullptr;
+    if (decided) return truth(order_holds(op, sign));
+    return richcompare_by_comparer(self, other, op);
+}
+
+// Two keys compared by their codes where those decide, else by the comparer. Every
+// call in it is a tail call, so that the common path saves no registers.
+[[gnu::always_inline]] inline PyObject* richcompare_keys(PyObject* self, PyObject* other, int op) noexcept {
+    const KeyCode& a = as_key(self)->code;
+    const KeyCode& b = as_key(other)->code;
+    if (a.kind == b.kind) {
+        if (a.kind == kImageCode || a.kind == kListCode) return richcompare_by_walk(self, other, op);
+        int sign;
+        if (a.kind != kNoCode && compare_codes(a, b, &sign)) return truth(order_holds(op, sign));
+    }
+    return richcompare_by_comparer(self, other, op);
+}
+
+// A key against an object of another type: a key of another class, or a non-key,
+// which equals no key and is not ordered against one.
+[[gnu::noinline]] PyObject* richcompare_other_type(PyObject* self, PyObject* other, int op) noexcept {
+    if (is_key(other)) return richcompare_keys(self, other, op);
+    if (op == Py_EQ || op == Py_NE) Py_RETURN_NOTIMPLEMENTED;
+    raise_argument_type("other", kKeyTypeName, other);
+    return nullptr;
+}
+
 }  // namespace
 
 PyObject* key_richcompare(PyObject* self, PyObject* other, int op) noexcept {
-    if (Py_IS_TYPE(other, Py_TYPE(self)) || is_key(other)) {
-        const KeyCode& a = as_key(self)->code;
-        const KeyCode& b = as_key(other)->code;
-        if (a.kind == b.kind && a.kind != kNoCode) {
-            int code_sign;
-            const int decided = a.kind == kImageCode  ? image::compare_images(as_key(self), as_key(other), &code_sign)
-                                : a.kind == kListCode ? image::compare_lists(as_key(self), as_key(other), &code_sign)
-                                                      : compare_codes(a, b, &code_sign);
-            if (decided < 0) return nullptr;
-            if (decided) return truth(order_holds(op, code_sign));
-        }
-    }
-    return richcompare_by_comparer(self, other, op);
+    if (!Py_IS_TYPE(other, Py_TYPE(self))) [[unlikely]]
+        return richcompare_other_type(self, other, op);
+    return richcompare_keys(self, other, op);
 }
 
 namespace {
