@@ -274,7 +274,8 @@ inline int compare_list_items(Leaf leaf, PyObject* x, PyObject* y, int* sign) no
         return 1;
     }
     const auto leaf = static_cast<Leaf>(a->code.held);
-    if (checks_known_to_pass() > 1 && !stack_nearly_exhausted()) return compare_list_items(leaf, x, y, sign);
+    // The C stack first, as the guard below asks it, before any check is made.
+    if (!stack_nearly_exhausted() && checks_known_to_pass() > 1) return compare_list_items(leaf, x, y, sign);
     RecursionGuard guard(kWhere);
     if (guard.failed()) return -1;
     return compare_list_items(leaf, x, y, sign);
