@@ -17,7 +17,9 @@
 namespace vorn::sortkit {
 
 // The kinds come first, in the line the walk reads first; the words after them,
-// aligned.
+// from the first word boundary on. An image may start anywhere: in a key's block it
+// starts in the key's code (KeyCode::image_head), so that its first bytes take no
+// room of their own.
 struct KeyImage {
     uint8_t steps;     // kinds
     bool complete;     // the steps are the comparer's whole walk; else it reads on past them
@@ -74,11 +76,14 @@ inline constexpr std::uintptr_t kStackPerStep = 4096;
 inline constexpr const char* kWhere = " while comparing values";
 inline constexpr const char* kForwardWhere = " in a recursive type";
 
-inline size_t words_offset(unsigned steps) noexcept {
-    return (offsetof(KeyImage, kinds) + steps + alignof(Word) - 1) / alignof(Word) * alignof(Word);
+// The first word boundary at or after `p`.
+template <class T>
+inline T* word_aligned(T* p) noexcept {
+    constexpr std::uintptr_t mask = alignof(Word) - 1;
+    return reinterpret_cast<T*>((reinterpret_cast<std::uintptr_t>(p) + mask) & ~mask);
 }
 inline const Word* words_of(const KeyImage* image) noexcept {
-    return reinterpret_cast<const Word*>(reinterpret_cast<const char*>(image) + words_offset(image->steps));
+    return reinterpret_cast<const Word*>(word_aligned(image->kinds + image->steps));
 }
 
 // Whether the dicts of two node steps are unchanged since their images were made. Each

@@ -23,9 +23,14 @@ struct KeyCode {
     uint8_t kind;    // CodeKind
     uint8_t held;    // strings: characters held in `bits`; 0 for numbers
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
+    uint8_t image_head[5];  // kImageCode in the key's block: the image's first bytes (it
+                            // goes on past the key's fields), else unused
 };
 
 struct KeyImage;  // key_image.hpp
+
+static_assert(sizeof(KeyCode) == offsetof(KeyCode, image_head) + sizeof(KeyCode::image_head),
+              "an image in the key's block runs on from the code into the room after it");
 
 struct KeyObject {
     PyObject_HEAD
@@ -34,13 +39,16 @@ struct KeyObject {
     KeyCode code;        // private; recomputed whenever the two fields change
 };
 
+static_assert(offsetof(KeyObject, code) + sizeof(KeyCode) == sizeof(KeyObject),
+              "the room after a key's fields begins where its code ends");
+
 // The image a key keeps in place of a code (see update_image), or null.
 inline KeyImage* image_of(const KeyObject* key) noexcept {
     return key->code.kind == kImageCode ? reinterpret_cast<KeyImage*>(key->code.bits) : nullptr;
 }
 
-// `held` of a kImageCode whose image lies in the key's own block, after its fields
-// (see new_key_with_image), rather than in an allocation of its own.
+// `held` of a kImageCode whose image lies in the key's own block, from the code's
+// image_head on (see new_key_with_image), rather than in an allocation of its own.
 inline constexpr uint8_t kImageInKey = 1;
 
 // A key of `type` (a VornKey class) with `room` bytes after its fields, not yet

@@ -74,27 +74,29 @@ public:
         return is_struct ? struct_fields(fn, v) : variant_case(fn, v);
     }
 
-    // The bytes of the image written, or 0 when it is not worth keeping (nothing in it
-    // decides: the comparer serves).
-    size_t bytes(bool complete) const noexcept {
+    // The bytes of the image written, when it starts `offset` bytes past a word
+    // boundary; 0 when it is not worth keeping (nothing in it decides: the comparer
+    // serves).
+    size_t bytes(bool complete, size_t offset) const noexcept {
         if (!complete && !decides_) return 0;
-        // At least the kinds rounded up to whole words, which put() copies.
-        const size_t kinds_in_words = offsetof(KeyImage, kinds) + (steps_ + 7) / 8 * 8;
-        const size_t used = words_offset(steps_) + sizeof(Word) * words_;
-        return used > kinds_in_words ? used : kinds_in_words;
+        const size_t kinds = offset + offsetof(KeyImage, kinds);
+        const size_t words = (kinds + steps_ + alignof(Word) - 1) / alignof(Word) * alignof(Word);
+        const size_t end = words + sizeof(Word) * words_;
+        // At least the kinds in whole words, which put() copies.
+        const size_t kinds_end = kinds + (steps_ + 7) / 8 * 8;
+        return (end > kinds_end ? end : kinds_end) - offset;
     }
 
-    // The image written, put in place at `image`, of bytes(complete) bytes: copied a
-    // word at a time, which for the few kinds and words of an image costs less than
-    // calls of memcpy (the compiler is told not to make them such calls). The kinds go
-    // in whole words; the words after them then overwrite what lies past the kinds.
+    // The image written, put in place at `image`, of bytes(complete, its offset past a
+    // word boundary) bytes: copied a word at a time, which for the few kinds and words
+    // of an image costs less than calls of memcpy (the compiler is told not to make
+    // them such calls). The kinds go in whole words; the words after them then
+    // overwrite what lies past the kinds.
     [[gnu::optimize("no-tree-loop-distribute-patterns")]] void put(KeyImage* image, bool complete) const noexcept {
         image->steps = static_cast<uint8_t>(steps_);
         image->complete = complete;
-        char* base = reinterpret_cast<char*>(image);
-        for (unsigned i = 0; i < steps_; i += 8)
-            std::memcpy(base + offsetof(KeyImage, kinds) + i, kinds_ + i, 8);
-        auto* words = reinterpret_cast<Word*>(base + words_offset(steps_));
+        for (unsigned i = 0; i < steps_; i += 8) std::memcpy(image->kinds + i, kinds_ + i, 8);
+        Word* words = reinterpret_cast<Word*>(word_aligned(image->kinds + steps_));
         for (unsigned i = 0; i < words_; ++i) words[i] = word_[i];
     }
 
@@ -214,7 +216,7 @@ void update_image(KeyObject* key) noexcept {
     // the key's fields stay the ones it read.
     ImageWriter writer;
     const bool complete = writer.value(key->compare, key->value, Leaf::None);
-    const size_t bytes = writer.bytes(complete);
+    const size_t bytes = writer.bytes(complete, 0);  // PyMem_Malloc's blocks start at word boundaries
     if (!bytes) return;
     auto* image = static_cast<KeyImage*>(PyMem_Malloc(bytes));
     if (!image) return;  // the comparer serves
@@ -234,17 +236,22 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
         return nullptr;
     ImageWriter writer;
     const bool complete = writer.value(compare, value, Leaf::None);
-    const size_t bytes = writer.bytes(complete);
+    // The image starts in the key's code, at image_head, and goes on into the room
+    // after the key's fields (the block starts at a word boundary).
+    constexpr size_t head = offsetof(KeyObject, code) + offsetof(KeyCode, image_head);
+    constexpr size_t head_bytes = sizeof(KeyCode::image_head);
+    const size_t bytes = writer.bytes(complete, head % alignof(Word));
     if (!bytes) return nullptr;
     *served = true;
-    PyObject* self = alloc_key_with_room(type, bytes);
+    PyObject* self = alloc_key_with_room(type, bytes > head_bytes ? bytes - head_bytes : 0);
     if (!self) return nullptr;
     auto* key = reinterpret_cast<KeyObject*>(self);
     key->value = Py_NewRef(value);
     key->compare = Py_NewRef(compare);
-    auto* image = reinterpret_cast<KeyImage*>(key + 1);
-    writer.put(image, complete);
+    auto* image = reinterpret_cast<KeyImage*>(key->code.image_head);
+    // The code first: writing it writes image_head too.
     key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, kImageInKey, 0};
+    writer.put(image, complete);
     PyObject_GC_Track(self);
     return self;
 }
