@@ -1,5 +1,6 @@
 """Where a keyed sort's time goes, against the alternative a user would write:
-making the keys, sorting keys made beforehand, and the whole sorted() call.
+making the keys, sorting keys made beforehand, and the whole sorted() call; and the
+bytes each key takes (tracemalloc, as requested of the allocator).
 
     .venv/bin/python bench/sort_phases.py [case ...]     (default: every case)
 
@@ -12,6 +13,7 @@ import operator
 import pathlib
 import random
 import sys
+import tracemalloc
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import sample_values as sv  # noqa: E402
@@ -36,9 +38,19 @@ def cases(rng):
     }
 
 
+def bytes_each(make_keys, n):
+    """Bytes allocated per value by make_keys(), beyond the list that holds the keys."""
+    tracemalloc.start()
+    keys = make_keys()
+    held, _ = tracemalloc.get_traced_memory()
+    tracemalloc.stop()
+    return (held - sys.getsizeof(keys)) / n if keys is not None else 0.0
+
+
 def main(names):
     table = cases(random.Random(11))
-    print(f"{'case':12} {'make (ms)':>16} {'sort (ms)':>16} {'whole (ms)':>16}   sort ratio  whole ratio")
+    print(f"{'case':12} {'make (ms)':>16} {'sort (ms)':>16} {'whole (ms)':>16}   sort ratio  whole ratio"
+          f"  {'bytes a key':>14}")
     for name in names or table:
         t, make, alt = table[name]
         values = make()
@@ -54,9 +66,11 @@ def main(names):
             "whole alt": (lambda: sorted(values, key=alt)) if alt else (lambda: sorted(values)),
         })
         ms = {k: v * 1e3 for k, v in times.items()}
+        size = bytes_each(lambda: list(map(key, values)), len(values))
+        alt_size = bytes_each((lambda: list(map(alt, values))) if alt else (lambda: None), len(values))
         print(f"{name:12} {ms['make']:7.1f} /{ms['make alt']:7.1f} {ms['sort']:7.1f} /{ms['sort alt']:7.1f} "
               f"{ms['whole']:7.1f} /{ms['whole alt']:7.1f}   {ms['sort alt'] / ms['sort']:10.2f} "
-              f"{ms['whole alt'] / ms['whole']:12.2f}", flush=True)
+              f"{ms['whole alt'] / ms['whole']:12.2f}  {size:5.0f} /{alt_size:5.0f}", flush=True)
 
 
 if __name__ == "__main__":

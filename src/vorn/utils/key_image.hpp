@@ -210,8 +210,8 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
     // comparers met in the same order, so equal kinds lie at the same word. A step
     // that differs in kind ends the shortcut, and the comparer then makes the whole
     // walk itself: nothing observable has happened before, as no step runs user code.
-    const auto* ia = reinterpret_cast<const KeyImage*>(a->code.bits);  // both kImageCode
-    const auto* ib = reinterpret_cast<const KeyImage*>(b->code.bits);
+    const KeyImage* ia = image_in(a);  // both kImageCode
+    const KeyImage* ib = image_in(b);
     const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
     // The comparer's calls would probe the C stack at each level, deeper each time:
     // near its end the comparer answers, with its own RecursionError where it comes.

@@ -17,20 +17,23 @@ enum CodeKind : uint8_t {
 };
 
 struct KeyCode {
-    uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
-                     // (strings: of their first `held` characters, zero padded);
-                     // kImageCode: the address of the key's KeyImage (owned)
     uint8_t kind;    // CodeKind
     uint8_t held;    // strings: characters held in `bits`; 0 for numbers
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
-    uint8_t image_head[5];  // kImageCode in the key's block: the image's first bytes (it
-                            // goes on past the key's fields), else unused
+    // kImageCode with the image in the key's block (kImageInKey): the image's first
+    // bytes, from image_head over `bits` on into the room after the key's fields.
+    uint8_t image_head[5];
+    uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
+                     // (strings: of their first `held` characters, zero padded);
+                     // kImageCode in an allocation of its own: the address of the
+                     // key's KeyImage (owned)
 };
 
 struct KeyImage;  // key_image.hpp
 
-static_assert(sizeof(KeyCode) == offsetof(KeyCode, image_head) + sizeof(KeyCode::image_head),
-              "an image in the key's block runs on from the code into the room after it");
+static_assert(offsetof(KeyCode, bits) == offsetof(KeyCode, image_head) + sizeof(KeyCode::image_head) &&
+                  sizeof(KeyCode) == offsetof(KeyCode, bits) + sizeof(KeyCode::bits),
+              "an image in the key's block runs on from image_head over `bits` into the room after it");
 
 struct KeyObject {
     PyObject_HEAD
@@ -42,14 +45,21 @@ struct KeyObject {
 static_assert(offsetof(KeyObject, code) + sizeof(KeyCode) == sizeof(KeyObject),
               "the room after a key's fields begins where its code ends");
 
-// The image a key keeps in place of a code (see update_image), or null.
-inline KeyImage* image_of(const KeyObject* key) noexcept {
-    return key->code.kind == kImageCode ? reinterpret_cast<KeyImage*>(key->code.bits) : nullptr;
-}
-
 // `held` of a kImageCode whose image lies in the key's own block, from the code's
 // image_head on (see new_key_with_image), rather than in an allocation of its own.
 inline constexpr uint8_t kImageInKey = 1;
+
+// The image of a key of kImageCode.
+inline KeyImage* image_in(KeyObject* key) noexcept {
+    return key->code.held == kImageInKey ? reinterpret_cast<KeyImage*>(key->code.image_head)
+                                         : reinterpret_cast<KeyImage*>(key->code.bits);
+}
+inline const KeyImage* image_in(const KeyObject* key) noexcept { return image_in(const_cast<KeyObject*>(key)); }
+
+// The image a key keeps in place of a code (see update_image), or null.
+inline KeyImage* image_of(KeyObject* key) noexcept {
+    return key->code.kind == kImageCode ? image_in(key) : nullptr;
+}
 
 // A key of `type` (a VornKey class) with `room` bytes after its fields, not yet
 // tracked by the collector, its fields unset. New reference, or null.

@@ -75,11 +75,11 @@ KeyCode code_of(Leaf leaf, PyObject* v) noexcept {
         case Leaf::OrderInt: {
             int64_t n;
             // Out of range: no code, so the comparer raises its OverflowError.
-            if (PyLong_CheckExact(v) && compat::int64_value(v, &n)) return KeyCode{int64_code(n), kInt64Code, 0, 0};
+            if (PyLong_CheckExact(v) && compat::int64_value(v, &n)) return KeyCode{kInt64Code, 0, 0, {}, int64_code(n)};
             break;
         }
         case Leaf::OrderDouble:
-            if (PyFloat_CheckExact(v)) return KeyCode{double_code(PyFloat_AS_DOUBLE(v)), kDoubleCode, 0, 0};
+            if (PyFloat_CheckExact(v)) return KeyCode{kDoubleCode, 0, 0, {}, double_code(PyFloat_AS_DOUBLE(v))};
             break;
         case Leaf::OrderString:
             if (PyUnicode_CheckExact(v) && PyUnicode_IS_READY(v)) {

@@ -209,7 +209,7 @@ void update_image(KeyObject* key) noexcept {
         PyObject* elem = reinterpret_cast<NativeFunction*>(key->compare)->state[slot::kComponent];
         const Leaf leaf = elem ? leaf_of(elem, kWithContext) : Leaf::None;
         if (leaf != Leaf::None && PyList_Check(key->value))
-            key->code = KeyCode{0, kListCode, static_cast<uint8_t>(leaf), 0};
+            key->code = KeyCode{kListCode, static_cast<uint8_t>(leaf), 0, {}, 0};
         return;
     }
     // The writer runs no code (it allocates nothing, and the image is no object), so
@@ -221,7 +221,7 @@ void update_image(KeyObject* key) noexcept {
     auto* image = static_cast<KeyImage*>(PyMem_Malloc(bytes));
     if (!image) return;  // the comparer serves
     writer.put(image, complete);
-    key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, 0, 0};
+    key->code = KeyCode{kImageCode, 0, 0, {}, reinterpret_cast<uint64_t>(image)};
 }
 
 PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* compare, bool* served) noexcept {
@@ -236,10 +236,10 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
         return nullptr;
     ImageWriter writer;
     const bool complete = writer.value(compare, value, Leaf::None);
-    // The image starts in the key's code, at image_head, and goes on into the room
-    // after the key's fields (the block starts at a word boundary).
+    // The image starts in the key's code, at image_head, and goes on over the code's
+    // bits into the room after the key's fields (the block starts at a word boundary).
     constexpr size_t head = offsetof(KeyObject, code) + offsetof(KeyCode, image_head);
-    constexpr size_t head_bytes = sizeof(KeyCode::image_head);
+    constexpr size_t head_bytes = sizeof(KeyCode) - offsetof(KeyCode, image_head);
     const size_t bytes = writer.bytes(complete, head % alignof(Word));
     if (!bytes) return nullptr;
     *served = true;
@@ -249,8 +249,8 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
     key->value = Py_NewRef(value);
     key->compare = Py_NewRef(compare);
     auto* image = reinterpret_cast<KeyImage*>(key->code.image_head);
-    // The code first: writing it writes image_head too.
-    key->code = KeyCode{reinterpret_cast<uint64_t>(image), kImageCode, kImageInKey, 0};
+    // The code first: writing it writes image_head and bits too.
+    key->code = KeyCode{kImageCode, kImageInKey, 0, {}, 0};
     writer.put(image, complete);
     PyObject_GC_Track(self);
     return self;
