@@ -71,8 +71,10 @@ def tagged_arrays(rng):
 
 def named_records(rng):
     """Names that agree in their first characters, hold NULs, mix character widths,
-    or are no exact str; numbers at and past the ends of 64 bits."""
-    names = ["", "a", "a\0", "a\0b", "abcdefgh", "abcdefgh1", "abcdefgh2", "abcdefghij", "é", "éa",
+    lengths up to 7 and past them, or are no exact str; numbers at and past the ends
+    of 64 bits."""
+    names = ["", "a", "a\0", "a\0b", "abc", "abc\0\0\0\0z", "abcdefg", "abcdefg\0", "abcdefgh", "abcdefgh1",
+             "abcdefgh2", "abcdefghij", "é", "éa",
              "ĕ", "aĕ", "ĕĕĕĕa", "ĕĕĕĕb", "😀", "a😀", "😀😀a", "😀😀b", SubStr("a"), "a" * 40, "a" * 39 + "b"]
     numbers = [0, 1, -1, 2**63 - 1, -(2**63), 2**60 - 1, 2**60, -(2**60), 2**61 + 2**30 + 7, -(2**63) + 1,
                2**63, 2**90, True, Sub(1), 0.5]

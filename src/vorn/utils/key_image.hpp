@@ -46,11 +46,26 @@ enum StepKind : uint8_t {
     // would be (code_of), so that comparing two reads neither object: no word for
     // the order that makes all values equal; the code for an Integer or a Float; for a
     // String, the code of its first characters, one kind per character width, then
-    // the str itself for when those are equal.
+    // the str itself for when those are equal (of one byte a character: str1_code,
+    // and the str only where the code does not hold it whole).
     kZeroStep, kNumberStep, kStr1Step, kStr2Step, kStr4Step,
 };
 
 inline constexpr bool is_string_step(uint8_t kind) noexcept { return kind >= kStr1Step; }
+
+// The code of a str of one byte a character (kStr1Step) from its key code (code_of):
+// its first 7 characters, zero padded, then its length capped at 8. Unsigned order of
+// the codes is the order of the strs, up to strs whose codes are equal: where the
+// characters differ they decide; where the shorter is padded with zeros it is a
+// prefix of the other or that has zeros there, and the lengths decide. A code with a
+// length below 8 holds its str whole: equal codes are equal strs, and no word for the
+// str follows it. Only strs of 8 characters and more, with equal codes, are compared
+// as strs. One form for all, so that the steps of two keys at one field are of one
+// kind however long their strs are, and a walk over them takes the same branches.
+inline constexpr uint64_t str1_code(uint64_t bits, uint8_t length) noexcept {
+    return (bits & ~uint64_t{0xff}) | (length < 8 ? length : 8);
+}
+inline constexpr bool str1_held_whole(uint64_t code) noexcept { return (code & 0xff) < 8; }
 
 // The words each kind of step holds, in order: the stride of a walk over them.
 inline constexpr int kRootWords = 1;     // the stamp
@@ -59,6 +74,7 @@ inline constexpr int kForwardWords = 3;  // the forwarder, its target, the targe
 inline constexpr int kTagWords = dict_signal::kEpochs ? 2 : 3;  // the case name, the case table(, its stamp)
 inline constexpr int kNumberWords = 1;   // the code
 inline constexpr int kStrWords = 2;      // the code of the leading characters, the str
+                                         // (a kStr1Step whose code holds it whole: the code)
 
 union Word {
     PyObject* object;  // borrowed: from the dict of the node it lies in, or from our functions
@@ -124,8 +140,12 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
         const uint8_t kind = *k;
         int order;
         if (kind != *other) {
-            // Strs of different character widths: their codes do not compare, the strs do.
+            // Strs of different character widths: their codes do not compare, the strs
+            // do (where a code holds its str whole, the comparer).
             if (!is_string_step(kind) || !is_string_step(*other)) return 0;
+            if ((kind == kStr1Step && str1_held_whole(x[0].number)) ||
+                (*other == kStr1Step && str1_held_whole(y[0].number)))
+                return 0;
             if ((order = compare_strs(x[1].object, y[1].object))) {
                 *sign = order;
                 return 1;
@@ -179,6 +199,10 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
                 x += kNumberWords, y += kNumberWords;
                 continue;
             default:  // a str: its leading characters, then the whole str when they are equal
+                if (x[0].number == y[0].number && kind == kStr1Step && str1_held_whole(x[0].number)) {
+                    x += 1, y += 1;  // equal strs held whole
+                    continue;
+                }
                 order = x[0].number != y[0].number ? (x[0].number < y[0].number ? -1 : 1)
                         : x[1].object == y[1].object ? 0
                                                      : compare_strs(x[1].object, y[1].object);

@@ -147,7 +147,10 @@ private:
         switch (code.kind) {
             case kInt64Code:
             case kDoubleCode: return add(kNumberStep, code.bits);
-            case kStr1Code: return add(kStr1Step, code.bits, v);
+            case kStr1Code: {
+                const uint64_t str1 = str1_code(code.bits, code.length);
+                return str1_held_whole(str1) ? add(kStr1Step, str1) : add(kStr1Step, str1, v);
+            }
             case kStr2Code: return add(kStr2Step, code.bits, v);
             case kStr4Code: return add(kStr4Step, code.bits, v);
             default: return false;
