@@ -136,8 +136,12 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
                        unsigned n, const Word* x, const Word* y, Checks& checks, int* sign) noexcept {
     PyObject *held_forwarder = nullptr, *held_target = nullptr;  // the last forward step found to hold
     uint64_t held_serial = 0;
-    for (const uint8_t *k = ia->kinds + i, *end = ia->kinds + n, *other = ib->kinds + i; k != end; ++k, ++other) {
+    // The other image's kinds lie at a fixed distance from this one's: one pointer
+    // walks both.
+    const std::ptrdiff_t to_other = ib->kinds - ia->kinds;
+    for (const uint8_t *k = ia->kinds + i, *end = ia->kinds + n; k != end; ++k) {
         const uint8_t kind = *k;
+        const uint8_t* other = k + to_other;
         int order;
         if (kind != *other) {
             // Strs of different character widths: their codes do not compare, the strs
