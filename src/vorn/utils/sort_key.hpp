@@ -81,11 +81,12 @@ KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 // The image of a Struct or Variant value: the comparer's walk over it, read when the
 // key was made, kept when the value is an exact dict of exact str keys and the
 // comparer ours (Struct, Variant, or the forwarder of a recursive type to one), down
-// through nested values of the same kind. While the version tags of the dicts it read
-// are unchanged their entries are too, so two images decide a comparison exactly as
-// the comparer would, without its dict lookups and calls (sort_key_image.cpp).
-// The code (kImageCode) points at the image: in a block of its own, or, for keys
-// that a VornKey class makes, in the key's own block (new_key_with_image), so that
+// through nested values of the same kind. While the stamps of the dicts it read hold
+// (dict_signal) their entries are unchanged too, so two images decide a comparison
+// exactly as the comparer would, without its dict lookups and calls
+// (sort_key_image.cpp). The code (kImageCode) leads to the image (image_in): its bits
+// point at it in a block of its own, or, for keys that a VornKey class makes, it lies
+// in the key's own block from the code's image_head on (new_key_with_image), so that
 // making the key allocates once and comparing it reads one line fewer.
 void update_image(KeyObject* key) noexcept;
 void drop_image(KeyObject* key) noexcept;
