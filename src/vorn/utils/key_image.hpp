@@ -74,7 +74,7 @@ inline constexpr int kForwardWords = 3;  // the forwarder, its target, the targe
 inline constexpr int kTagWords = dict_signal::kEpochs ? 2 : 3;  // the case name, the case table(, its stamp)
 inline constexpr int kNumberWords = 1;   // the code
 inline constexpr int kStrWords = 2;      // the code of the leading characters, the str
-                                         // (a kStr1Step whose code holds it whole: the code)
+inline constexpr int kHeldStrWords = 1;  // a kStr1Step whose code holds its str whole: the code
 
 union Word {
     PyObject* object;  // borrowed: from the dict of the node it lies in, or from our functions
@@ -92,11 +92,13 @@ inline constexpr std::uintptr_t kStackPerStep = 4096;
 inline constexpr const char* kWhere = " while comparing values";
 inline constexpr const char* kForwardWhere = " in a recursive type";
 
-// The first word boundary at or after `p`.
+// The first word boundary at or after the address (or offset from one) `n`.
+inline constexpr std::uintptr_t word_ceil(std::uintptr_t n) noexcept {
+    return (n + alignof(Word) - 1) & ~std::uintptr_t{alignof(Word) - 1};
+}
 template <class T>
 inline T* word_aligned(T* p) noexcept {
-    constexpr std::uintptr_t mask = alignof(Word) - 1;
-    return reinterpret_cast<T*>((reinterpret_cast<std::uintptr_t>(p) + mask) & ~mask);
+    return reinterpret_cast<T*>(word_ceil(reinterpret_cast<std::uintptr_t>(p)));
 }
 inline const Word* words_of(const KeyImage* image) noexcept {
     return reinterpret_cast<const Word*>(word_aligned(image->kinds + image->steps));
@@ -203,13 +205,14 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
                 x += kNumberWords, y += kNumberWords;
                 continue;
             default:  // a str: its leading characters, then the whole str when they are equal
-                if (x[0].number == y[0].number && kind == kStr1Step && str1_held_whole(x[0].number)) {
-                    x += 1, y += 1;  // equal strs held whole
+                if (x[0].number != y[0].number) {
+                    order = x[0].number < y[0].number ? -1 : 1;
+                } else if (kind == kStr1Step && str1_held_whole(x[0].number)) {
+                    x += kHeldStrWords, y += kHeldStrWords;  // equal strs held whole
                     continue;
+                } else {
+                    order = x[1].object == y[1].object ? 0 : compare_strs(x[1].object, y[1].object);
                 }
-                order = x[0].number != y[0].number ? (x[0].number < y[0].number ? -1 : 1)
-                        : x[1].object == y[1].object ? 0
-                                                     : compare_strs(x[1].object, y[1].object);
         }
         if (order) {
             *sign = order;

@@ -80,7 +80,7 @@ public:
     size_t bytes(bool complete, size_t offset) const noexcept {
         if (!complete && !decides_) return 0;
         const size_t kinds = offset + offsetof(KeyImage, kinds);
-        const size_t words = (kinds + steps_ + alignof(Word) - 1) / alignof(Word) * alignof(Word);
+        const size_t words = word_ceil(kinds + steps_);
         const size_t end = words + sizeof(Word) * words_;
         // At least the kinds in whole words, which put() copies.
         const size_t kinds_end = kinds + (steps_ + 7) / 8 * 8;
