@@ -94,6 +94,16 @@ constexpr Py_ssize_t kHintedEntries = 16;
 
 PyObject* find_field(PyObject* d, Field& field) noexcept {
     PyObject *key, *value;
+    // The name itself among the first entries: found without hashing, where a hint
+    // missed because dicts of other shapes (a Variant's other cases) came between.
+    if (field.key) {
+        for (Py_ssize_t i = 0; i < kHintedEntries && compat::dict_str_entry(d, i, &key, &value); ++i) {
+            if (key == field.key && value) {
+                field.slot = i;
+                return value;
+            }
+        }
+    }
     PyObject* found = PyDict_GetItemWithError(d, field.name);
     // Remember where it is, for the next dict of the same shape.
     if (found && field.key) {
