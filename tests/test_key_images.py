@@ -58,10 +58,14 @@ def float_lists(rng):
     return [linked([rng.choice(pool) for _ in range(rng.randint(0, 8))]) for _ in range(60)]
 
 
+AT_COPY = "".join(["a", "t"])  # equal to the case name "at", another object
+
+
 def people_in_places(rng):
     return [{"who": {"name": rng.choice(["a", "b", "é", "😀"]), "age": rng.randint(0, 2)},
              "where": rng.choice([{"type": "home", "value": None}, {"type": "at", "value": rng.randint(0, 2)},
-                                  {"type": "at", "value": "x"}])} for _ in range(80)]
+                                  {"type": "at", "value": "x"}, {"type": "near", "value": rng.randint(0, 2)},
+                                  {"type": AT_COPY, "value": rng.randint(0, 2)}])} for _ in range(80)]
 
 
 def tagged_arrays(rng):
@@ -71,10 +75,10 @@ def tagged_arrays(rng):
 
 def named_records(rng):
     """Names that agree in their first characters, hold NULs, mix character widths,
-    lengths up to 7 and past them, or are no exact str; numbers at and past the ends
-    of 64 bits."""
+    lengths up to 7 and past them, are equal in two objects, or are no exact str;
+    numbers at and past the ends of 64 bits."""
     names = ["", "a", "a\0", "a\0b", "abc", "abc\0\0\0\0z", "abcdefg", "abcdefg\0", "abcdefgh", "abcdefgh1",
-             "abcdefgh2", "abcdefghij", "é", "éa",
+             "abcdefgh2", "abcdefghij", "".join(["abcdefgh", "ij"]), "é", "éa",
              "ĕ", "aĕ", "ĕĕĕĕa", "ĕĕĕĕb", "😀", "a😀", "😀😀a", "😀😀b", SubStr("a"), "a" * 40, "a" * 39 + "b"]
     numbers = [0, 1, -1, 2**63 - 1, -(2**63), 2**60 - 1, 2**60, -(2**60), 2**61 + 2**30 + 7, -(2**63) + 1,
                2**63, 2**90, True, Sub(1), 0.5]
@@ -82,7 +86,7 @@ def named_records(rng):
             for _ in range(120)]
 
 
-PLACE = T.variant(home=T.null(), at=I)
+PLACE = T.variant(home=T.null(), at=I, near=I)
 
 
 @pytest.mark.parametrize("t, make", [

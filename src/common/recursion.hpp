@@ -58,6 +58,16 @@ inline bool stack_has_room(std::uintptr_t bytes) noexcept {
     return here > floor && here - floor > bytes;
 }
 
+// stack_has_room where the calling thread's stack is the one that probed last, and
+// false (no room known) where it is not, without finding it out: for a fast path
+// that leaves the rest to a path that asks stack_has_room.
+inline bool stack_known_to_have_room(std::uintptr_t bytes) noexcept {
+    char probe;
+    const auto here = reinterpret_cast<std::uintptr_t>(&probe);
+    const stack_detail::LastStack& s = stack_detail::last_stack;
+    return here >= s.low.load(std::memory_order_acquire) && here < s.top && here > s.floor && here - s.floor > bytes;
+}
+
 // Entered at every level of a native walk over nested values: the interpreter's
 // recursion check (RecursionError past the recursion limit), plus a check of the
 // real C stack, so that even a raised recursion limit cannot overflow it.

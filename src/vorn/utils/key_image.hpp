@@ -225,6 +225,93 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
     return 1;
 }
 
+// The steps after the root that two images decide by their words alone, `n` steps in
+// all: 1 with `*sign` set; 2 where two strs at `*sx` and `*sy` (case names, or strs
+// whose leading characters are equal) decide unless they are equal; 0 where a step
+// needs more (kinds that differ, a forwarder that no longer holds what it held, or an
+// end that the comparer reads past when `whole` is false). Where it is not decided here, the whole walk decides from
+// the start, as nothing here is observable. Every recursion check passes (the caller
+// knows).
+[[gnu::always_inline]] inline int walk_plain_steps(const KeyImage* ia, const KeyImage* ib, unsigned n, bool whole,
+                                                   const Word* x, const Word* y, int* sign, PyObject** sx,
+                                                   PyObject** sy) noexcept {
+    const std::ptrdiff_t to_other = ib->kinds - ia->kinds;
+    for (const uint8_t *k = ia->kinds + 1, *end = ia->kinds + n; k != end; ++k) {
+        const uint8_t kind = *k;
+        if (kind != k[to_other]) return 0;
+        switch (kind) {
+            case kNodeStep:
+                if (!node_unchanged(x, y)) return 0;
+                x += kNodeWords, y += kNodeWords;
+                continue;
+            case kTagStep:
+                if (x[0].object != y[0].object) {
+                    *sx = x[0].object, *sy = y[0].object;
+                    return 2;
+                }
+                if (x[1].object != y[1].object) return 0;
+                if constexpr (!dict_signal::kEpochs) {
+                    if (x[2].number != y[2].number || !dict_signal::unchanged(x[1].object, x[2].number)) return 0;
+                }
+                x += kTagWords, y += kTagWords;
+                continue;
+            case kForwardStep:  // as in walk_images, asked at each one met
+                if (x[0].object != y[0].object || x[1].object != y[1].object || x[2].number != y[2].number ||
+                    !same_target(x[0].object, x[1].object, x[2].number))
+                    return 0;
+                x += kForwardWords, y += kForwardWords;
+                continue;
+            case kZeroStep: continue;
+            case kNumberStep:
+            case kStr1Step:
+            case kStr2Step:
+            case kStr4Step:
+                if (x[0].number != y[0].number) {
+                    *sign = x[0].number < y[0].number ? -1 : 1;
+                    return 1;
+                }
+                if (kind == kNumberStep || (kind == kStr1Step && str1_held_whole(x[0].number))) {
+                    x += kNumberWords, y += kNumberWords;  // as many as kHeldStrWords
+                    continue;
+                }
+                if (x[1].object != y[1].object) {
+                    *sx = x[1].object, *sy = y[1].object;
+                    return 2;
+                }
+                x += kStrWords, y += kStrWords;
+                continue;
+            default: return 0;  // a root below the first step
+        }
+    }
+    if (!whole) return 0;
+    *sign = 0;
+    return 1;
+}
+
+// Orders two keys of kImageCode by the steps of their images that decide without a
+// call (walk_plain_steps), where both start at their root and every recursion check
+// passes: 1 with `*sign` set, 0 when the whole walk must decide (compare_images). Its
+// calls come before the walk (the recursion check) and after it (two strs), so that
+// the walk keeps its pointers in registers that a call would clobber.
+[[gnu::always_inline]] inline int compare_plain_images(const KeyObject* a, const KeyObject* b, int* sign) noexcept {
+    if (a->compare != b->compare) return 0;
+    const int headroom = checks_known_to_pass();
+    const KeyImage* ia = image_in(a);
+    const KeyImage* ib = image_in(b);
+    const unsigned n = ia->steps < ib->steps ? ia->steps : ib->steps;
+    if (headroom <= static_cast<int>(n) || !stack_known_to_have_room(kStackPerStep * n)) return 0;
+    if (!n || ia->kinds[0] != kRootStep || ib->kinds[0] != kRootStep) return 0;
+    const Word* x = words_of(ia);
+    const Word* y = words_of(ib);
+    if (!root_unchanged(a, b, x, y)) return 0;
+    const bool whole = ia->complete && ib->complete && ia->steps == ib->steps;
+    PyObject *sx, *sy;
+    const int r = walk_plain_steps(ia, ib, n, whole, x + kRootWords, y + kRootWords, sign, &sx, &sy);
+    if (r != 2) return r;
+    // Equal strs leave the rest to the whole walk.
+    return (*sign = compare_strs(sx, sy)) != 0;
+}
+
 // The whole walk, with its recursion checks made one by one (RecursionChecks), or with
 // none where `checks_pass` says they all pass: for the images that do not both start
 // at their root, and near the recursion limit (sort_key_image.cpp).
