@@ -215,9 +215,9 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     return richcompare_by_comparer(self, other, op);
 }
 
-// Two keys of kImageCode compared by the plain steps of their images, else by the
-// whole walk. Its one call, of the recursion check, comes once the steps have
-// decided, so that it saves few registers.
+// Two keys of kImageCode compared by the plain steps of their images (the common
+// case, in a function small enough to keep its pointers in registers), else by the
+// whole walk.
 [[gnu::noinline]] PyObject* richcompare_by_plain_steps(PyObject* self, PyObject* other, int op) noexcept {
     int sign;
     if (image::compare_plain_images(as_key(self), as_key(other), &sign)) return truth(order_holds(op, sign));
