@@ -229,9 +229,9 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
 // all: 1 with `*sign` set; 2 where two strs at `*sx` and `*sy` (case names, or strs
 // whose leading characters are equal) decide unless they are equal; 0 where a step
 // needs more (kinds that differ, a forwarder that no longer holds what it held, or an
-// end that the comparer reads past when `whole` is false). Where it is not decided here, the whole walk decides from
-// the start, as nothing here is observable. Every recursion check passes (the caller
-// knows).
+// end that the comparer reads past when `whole` is false). What is not decided here
+// the whole walk decides from the start, as nothing here is observable. Every
+// recursion check passes (the caller knows).
 [[gnu::always_inline]] inline int walk_plain_steps(const KeyImage* ia, const KeyImage* ib, unsigned n, bool whole,
                                                    const Word* x, const Word* y, int* sign, PyObject** sx,
                                                    PyObject** sy) noexcept {
