@@ -29,6 +29,17 @@ extern LastStack last_stack;
 // Finds the calling thread's stack, records it in last_stack, and returns its floor.
 std::uintptr_t refresh_last_stack() noexcept;
 
+// Whether the probe address `here` lies in the stack recorded last, so that the
+// record is the calling thread's.
+inline bool probed_last(std::uintptr_t here) noexcept {
+    return here >= last_stack.low.load(std::memory_order_acquire) && here < last_stack.top;
+}
+
+// Whether more than `bytes` lie between `here` and `floor`.
+inline bool room_above(std::uintptr_t here, std::uintptr_t floor, std::uintptr_t bytes) noexcept {
+    return here > floor && here - floor > bytes;
+}
+
 }  // namespace stack_detail
 
 // Raises the RecursionError of a C stack nearly exhausted at `where`.
@@ -39,9 +50,8 @@ void raise_stack_exhausted(const char* where) noexcept;
 inline bool stack_nearly_exhausted() noexcept {
     char probe;
     const auto here = reinterpret_cast<std::uintptr_t>(&probe);
-    stack_detail::LastStack& s = stack_detail::last_stack;
-    if (here >= s.low.load(std::memory_order_acquire) && here < s.top) [[likely]]
-        return here < s.floor;
+    if (stack_detail::probed_last(here)) [[likely]]
+        return here < stack_detail::last_stack.floor;
     return here < stack_detail::refresh_last_stack();
 }
 
@@ -51,11 +61,9 @@ inline bool stack_nearly_exhausted() noexcept {
 inline bool stack_has_room(std::uintptr_t bytes) noexcept {
     char probe;
     const auto here = reinterpret_cast<std::uintptr_t>(&probe);
-    stack_detail::LastStack& s = stack_detail::last_stack;
-    const std::uintptr_t floor = here >= s.low.load(std::memory_order_acquire) && here < s.top
-                                     ? s.floor
-                                     : stack_detail::refresh_last_stack();
-    return here > floor && here - floor > bytes;
+    const std::uintptr_t floor =
+        stack_detail::probed_last(here) ? stack_detail::last_stack.floor : stack_detail::refresh_last_stack();
+    return stack_detail::room_above(here, floor, bytes);
 }
 
 // stack_has_room where the calling thread's stack is the one that probed last, and
@@ -64,8 +72,7 @@ inline bool stack_has_room(std::uintptr_t bytes) noexcept {
 inline bool stack_known_to_have_room(std::uintptr_t bytes) noexcept {
     char probe;
     const auto here = reinterpret_cast<std::uintptr_t>(&probe);
-    const stack_detail::LastStack& s = stack_detail::last_stack;
-    return here >= s.low.load(std::memory_order_acquire) && here < s.top && here > s.floor && here - s.floor > bytes;
+    return stack_detail::probed_last(here) && stack_detail::room_above(here, stack_detail::last_stack.floor, bytes);
 }
 
 // Entered at every level of a native walk over nested values: the interpreter's

@@ -94,8 +94,9 @@ constexpr Py_ssize_t kHintedEntries = 16;
 
 PyObject* find_field(PyObject* d, Field& field) noexcept {
     PyObject *key, *value;
-    // The name itself among the first entries: found without hashing, where a hint
-    // missed because dicts of other shapes (a Variant's other cases) came between.
+    // The name itself among the first entries, remembered for the next dict of the
+    // same shape: found without hashing, where a hint missed because dicts of other
+    // shapes (a Variant's other cases) came between.
     if (field.key) {
         for (Py_ssize_t i = 0; i < kHintedEntries && compat::dict_str_entry(d, i, &key, &value); ++i) {
             if (key == field.key && value) {
@@ -104,17 +105,9 @@ PyObject* find_field(PyObject* d, Field& field) noexcept {
             }
         }
     }
-    PyObject* found = PyDict_GetItemWithError(d, field.name);
-    // Remember where it is, for the next dict of the same shape.
-    if (found && field.key) {
-        for (Py_ssize_t i = 0; i < kHintedEntries && compat::dict_str_entry(d, i, &key, &value); ++i) {
-            if (key == field.key && value == found) {
-                field.slot = i;
-                break;
-            }
-        }
-    }
-    return found;
+    // Not there: by a lookup, which leaves the hint as it was (where the name is found
+    // now, it is held by another object, equal to it).
+    return PyDict_GetItemWithError(d, field.name);
 }
 
 PyObject* look_up_field(PyObject* d, Field& field) noexcept {
