@@ -86,6 +86,16 @@ def named_records(rng):
             for _ in range(120)]
 
 
+def scalar_records(rng):
+    """Flat records: long names equal in separate objects (so the order goes on to the
+    next field), floats at their edges, a Null field, and fields past 64 bits."""
+    names = ["abcdefghij", "".join(["abcdefgh", "ij"]), "abcdefghik", "abc", "abcdefg", "é"]
+    floats = [0.0, -0.0, 1.5, math.nan, -math.inf, math.inf]
+    return [{"name": rng.choice(names), "x": rng.choice(floats), "z": rng.choice([None, 1]),
+             "n": rng.choice([0, 1, 2**64]) if rng.random() < 0.2 else rng.randint(0, 1)}
+            for _ in range(120)]
+
+
 PLACE = T.variant(home=T.null(), at=I, near=I)
 
 
@@ -95,7 +105,8 @@ PLACE = T.variant(home=T.null(), at=I, near=I)
     (T.struct(who=PERSON, where=PLACE), people_in_places),
     (T.struct(tag=S, items=T.array(I)), tagged_arrays),  # the walk stops at the Array
     (T.struct(name=S, n=I), named_records),
-], ids=["int lists", "float lists", "nested records", "record with an array", "strs and ints"])
+    (T.struct(name=S, x=F, z=T.null(), n=I), scalar_records),
+], ids=["int lists", "float lists", "nested records", "record with an array", "strs and ints", "scalar fields"])
 def test_nested_keys_order_as_the_comparer_does(t, make):
     rng = random.Random(3)
     compare = cy_compare_for(t)
@@ -105,6 +116,17 @@ def test_nested_keys_order_as_the_comparer_does(t, make):
         assert outcome(by_key, x, x) == outcome(compare, x, x)
         for y in rng.sample(values, 25):
             assert outcome(by_key, x, y) == outcome(compare, x, y), (x, y)
+
+
+@pytest.mark.parametrize("wrap", [lambda t: t, lambda t: T.struct(who=t)], ids=["flat", "nested"])
+def test_keys_of_two_classes_order_by_the_left_keys_comparer(wrap):
+    # The same fields in another order: the two keys' codes do not line up, and read
+    # as one another's they would order x and y the other way.
+    by_name, by_age = cy_make_vorn_key(wrap(PERSON)), cy_make_vorn_key(wrap(T.struct(age=I, name=S)))
+    x, y = {"name": "b", "age": -(2**62)}, {"name": "a", "age": 0}
+    if wrap(PERSON) is not PERSON:
+        x, y = {"who": x}, {"who": y}
+    assert not by_name(x) < by_age(y) and by_age(x) < by_name(y)
 
 
 def test_nested_keys_sort_as_the_comparer_sorts():
@@ -425,7 +447,8 @@ def _nested_structs(depth):
     (INT_LIST, linked([0] * 7 + [1]), linked([0] * 7 + [2])),
     (*_nested_structs(3), _nested_structs(3)[1]),
     (*_nested_structs(8), _nested_structs(8)[1]),
-], ids=["int lists", "3 nested structs", "8 nested structs"])
+    (PERSON, {"name": "a", "age": 1}, {"name": "a", "age": 2}),
+], ids=["int lists", "3 nested structs", "8 nested structs", "flat struct"])
 def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack(shift, t, x, y):
     # Each level goes deeper into the C stack (next(map(...)) recurses natively): near
     # its end the comparer's own checks raise, and the image must not answer instead.

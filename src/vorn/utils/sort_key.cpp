@@ -7,6 +7,7 @@
 #include "common/error_notes.hpp"
 #include "common/static_type.hpp"
 #include "vorn/utils/component_results.hpp"
+#include "vorn/utils/flat_key.hpp"
 #include "vorn/utils/key_image.hpp"
 
 #include <structmember.h>
@@ -224,12 +225,20 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     return richcompare_by_walk(self, other, op);
 }
 
+// Two keys of kFlatCode compared by their fields' codes, else by the comparer.
+[[gnu::noinline]] PyObject* richcompare_by_flat(PyObject* self, PyObject* other, int op) noexcept {
+    int sign;
+    if (image::compare_flat(as_key(self), as_key(other), &sign)) return truth(order_holds(op, sign));
+    return richcompare_by_comparer(self, other, op);
+}
+
 // Two keys compared by their codes where those decide, else by the comparer. Every
 // call in it is a tail call, so that the common path saves no registers.
 [[gnu::always_inline]] inline PyObject* richcompare_keys(PyObject* self, PyObject* other, int op) noexcept {
     const KeyCode& a = as_key(self)->code;
     const KeyCode& b = as_key(other)->code;
     if (a.kind == b.kind) {
+        if (a.kind == kFlatCode) return richcompare_by_flat(self, other, op);
         if (a.kind == kImageCode) return richcompare_by_plain_steps(self, other, op);
         if (a.kind == kListCode) return richcompare_by_walk(self, other, op);
         int sign;

@@ -14,6 +14,7 @@ enum CodeKind : uint8_t {
     kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code,
     kImageCode,  // a Struct or Variant value's image (see update_image)
     kListCode,   // an Array value ordered in place by the element leaf held in `held`
+    kFlatCode,   // a Struct value whose fields are all scalars with codes (flat_key.hpp)
 };
 
 struct KeyCode {

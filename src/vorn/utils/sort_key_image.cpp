@@ -5,6 +5,7 @@
 #include "common/dict_signal.hpp"
 #include "vorn/utils/compare_functions.hpp"
 #include "vorn/utils/field_access.hpp"
+#include "vorn/utils/flat_key.hpp"
 #include "vorn/utils/key_image.hpp"
 #include "vorn/utils/sort_key.hpp"
 #include "vorn/utils/value_access.hpp"
@@ -193,6 +194,66 @@ private:
     bool entered_ = false;  // a value entered (a root step written)
 };
 
+// The fields of a flat key (flat_key.hpp) of the value `v` under the comparer `fn`,
+// written when it is a Struct comparer whose fields are all read by scalar orders
+// and `v` an exact dict of exact str keys holding, at each field, a value with a code
+// of one word. As the image writer, it reads without running any code.
+class FlatWriter {
+public:
+    bool write(PyObject* fn, PyObject* v) noexcept {
+        if (spec_of(fn) != &compare_struct_spec.function || !PyDict_CheckExact(v) ||
+            !compat::dict_has_only_str_keys(v))
+            return false;
+        FieldTable* table = frozen_fields(fn);
+        if (!table || Py_SIZE(table) > static_cast<Py_ssize_t>(kMaxFlatFields)) return false;
+        fields_ = static_cast<unsigned>(Py_SIZE(table));
+        for (unsigned i = 0; i < fields_; ++i) {
+            Field& f = table->fields[i];
+            PyObject* x = f.key && f.leaf != Leaf::None ? str_item(v, f) : nullptr;
+            if (!x || !add(i, f.leaf, x)) return false;
+        }
+        stamp_ = dict_signal::stamp(v);
+        return stamp_ != 0;
+    }
+
+    // The room the words take after the key's fields.
+    size_t bytes() const noexcept { return sizeof(uint64_t) * words_; }
+
+    // The code and the words, put in the key.
+    void put(KeyObject* key) const noexcept {
+        key->code = KeyCode{kFlatCode, 0, static_cast<uint8_t>(fields_), {}, stamp_};
+        set_flat_str_fields(key->code, str_fields_);
+        auto* words = reinterpret_cast<uint64_t*>(key + 1);
+        for (unsigned i = 0; i < words_; ++i) words[i] = word_[i];
+    }
+
+private:
+    bool add(unsigned i, Leaf leaf, PyObject* x) noexcept {
+        if (leaf == Leaf::OrderZero) {  // every value equal
+            word_[words_++] = 0;
+            return true;
+        }
+        const KeyCode code = code_of(leaf, x);
+        switch (code.kind) {
+            case kInt64Code:
+            case kDoubleCode: word_[words_++] = code.bits; return true;
+            case kStr1Code: {
+                const uint64_t str1 = str1_code(code.bits, code.length);
+                str_fields_ |= uint64_t{1} << i;
+                word_[words_++] = str1;
+                if (!str1_held_whole(str1)) word_[words_++] = reinterpret_cast<uint64_t>(x);  // borrowed, as in images
+                return true;
+            }
+            default: return false;
+        }
+    }
+
+    uint64_t word_[2 * kMaxFlatFields];
+    unsigned fields_ = 0, words_ = 0;
+    uint64_t str_fields_ = 0;
+    uint64_t stamp_ = 0;
+};
+
 }  // namespace
 
 void drop_image(KeyObject* key) noexcept {
@@ -200,6 +261,8 @@ void drop_image(KeyObject* key) noexcept {
         const bool own_allocation = key->code.held != kImageInKey;
         key->code = KeyCode{};
         if (own_allocation) PyMem_Free(image);
+    } else if (key->code.kind == kFlatCode) {
+        key->code = KeyCode{};
     }
 }
 
@@ -233,6 +296,17 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
     // versions of what it read, and what changed is found out as for any image. The
     // value is held by the caller meanwhile, and by the key after.
     *served = false;
+    if (FlatWriter flat; flat.write(compare, value)) {
+        *served = true;
+        PyObject* self = alloc_key_with_room(type, flat.bytes());
+        if (!self) return nullptr;
+        auto* key = reinterpret_cast<KeyObject*>(self);
+        key->value = Py_NewRef(value);
+        key->compare = Py_NewRef(compare);
+        flat.put(key);
+        PyObject_GC_Track(self);
+        return self;
+    }
     const FunctionSpec* spec = spec_of(compare);
     if (spec != &compare_struct_spec.function && spec != &compare_variant_spec.function &&
         spec != &compare_recursive_spec.function)

@@ -1,0 +1,84 @@
+// Flat keys: a key of a Struct value whose fields the comparer reads by scalar orders
+// only, each field a value with a code of one word (an exact int within 64 bits, a
+// float, a str of one byte a character). Such a key keeps no image with step kinds:
+// its fields' codes lie in a row after the key's fields, one word a field, and a str
+// that its code does not hold whole follows its code. Every key of one comparer lays
+// out its fields alike, so two keys are compared word by word, without a kind to
+// read at each step. Other values keep images (key_image.hpp).
+#pragma once
+
+#include "vorn/utils/key_image.hpp"
+
+#include <cstdint>
+
+namespace vorn::sortkit {
+
+// The code of a flat key (kFlatCode): `length` fields, `image_head` the mask of its
+// String fields (bit i for field i), `bits` the stamp of the value's dict when read
+// (dict_signal: the fields and the strs borrowed from it hold while it does).
+inline constexpr unsigned kMaxFlatFields = 8 * sizeof(KeyCode::image_head);
+
+inline uint64_t flat_str_fields(const KeyCode& code) noexcept {
+    uint64_t mask = 0;
+    for (unsigned j = 0; j < sizeof code.image_head; ++j) mask |= uint64_t{code.image_head[j]} << (8 * j);
+    return mask;
+}
+inline void set_flat_str_fields(KeyCode& code, uint64_t mask) noexcept {
+    for (unsigned j = 0; j < sizeof code.image_head; ++j) code.image_head[j] = static_cast<uint8_t>(mask >> (8 * j));
+}
+
+// The words of a flat key, after its fields.
+inline const uint64_t* flat_words(const KeyObject* key) noexcept {
+    return reinterpret_cast<const uint64_t*>(key + 1);
+}
+
+namespace image {
+
+// The fields of two flat keys of one comparer from field `i` on, at the words `x` and
+// `y`: 1 with `*sign` set where a code decides or every field is equal; 2 where two
+// strs whose codes are equal, at x[1] and y[1], decide unless they are equal (field
+// `i` is theirs).
+[[gnu::always_inline]] inline int walk_flat_fields(unsigned& i, unsigned n, uint64_t str_fields, const uint64_t*& x,
+                                                   const uint64_t*& y, int* sign) noexcept {
+    for (; i < n; ++i) {
+        if (*x != *y) {
+            *sign = *x < *y ? -1 : 1;
+            return 1;
+        }
+        // Equal codes of a str: equal strs where the code holds them whole, else the strs
+        // follow (both, as the codes' lengths are equal).
+        if ((str_fields >> i & 1) && !str1_held_whole(*x)) {
+            if (x[1] != y[1]) return 2;
+            x += 2, y += 2;
+        } else {
+            ++x, ++y;
+        }
+    }
+    *sign = 0;
+    return 1;
+}
+
+// Orders two keys of kFlatCode: 1 with `*sign` set, 0 when the comparer must be called
+// (another comparer, a dict changed since, or a recursion check or the C stack that
+// the comparer's own call might not pass: it then raises where it would).
+[[gnu::always_inline]] inline int compare_flat(const KeyObject* a, const KeyObject* b, int* sign) noexcept {
+    if (a->compare != b->compare) return 0;
+    // The Struct comparer's one check (its fields' orders make none), and the C stack
+    // bounded as for an image of as many steps.
+    const unsigned n = a->code.length;
+    if (checks_known_to_pass() <= 1 || !stack_known_to_have_room(kStackPerStep * (1 + n))) return 0;
+    if (!dict_signal::unchanged(a->value, a->code.bits) || !dict_signal::unchanged(b->value, b->code.bits)) return 0;
+    const uint64_t str_fields = flat_str_fields(a->code);
+    const uint64_t* x = flat_words(a);
+    const uint64_t* y = flat_words(b);
+    unsigned i = 0;
+    while (walk_flat_fields(i, n, str_fields, x, y, sign) == 2) {
+        if ((*sign = compare_strs(reinterpret_cast<PyObject*>(x[1]), reinterpret_cast<PyObject*>(y[1]))))
+            return 1;
+        ++i, x += 2, y += 2;
+    }
+    return 1;
+}
+
+}  // namespace image
+}  // namespace vorn::sortkit
