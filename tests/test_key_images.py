@@ -97,6 +97,20 @@ def scalar_records(rng):
 
 
 PLACE = T.variant(home=T.null(), at=I, near=I)
+TRIP = T.variant(home=T.null(), at=I, elsewhere=S, elsewhen=F)
+
+
+def trips(rng):
+    """Variants: long case names that agree in their first characters or are equal in
+    two objects, Null payloads, payloads past 64 bits or of wider characters."""
+    tags = ["home", "at", "elsewhere", "".join(["elsew", "here"]), "elsewhen"]
+    payloads = {"home": [None, 3], "at": [0, 1, -1, 2**64], "elsewhere": ["", "a", "abcdefghij", "é", "ĕ"],
+                "elsewhen": [0.0, -0.0, math.nan, 1.5]}
+    out = []
+    for _ in range(120):
+        tag = rng.choice(tags)
+        out.append({"type": tag, "value": rng.choice(payloads[tag if tag in payloads else "elsewhere"])})
+    return out
 
 
 @pytest.mark.parametrize("t, make", [
@@ -106,7 +120,9 @@ PLACE = T.variant(home=T.null(), at=I, near=I)
     (T.struct(tag=S, items=T.array(I)), tagged_arrays),  # the walk stops at the Array
     (T.struct(name=S, n=I), named_records),
     (T.struct(name=S, x=F, z=T.null(), n=I), scalar_records),
-], ids=["int lists", "float lists", "nested records", "record with an array", "strs and ints", "scalar fields"])
+    (TRIP, trips),
+], ids=["int lists", "float lists", "nested records", "record with an array", "strs and ints", "scalar fields",
+        "variants"])
 def test_nested_keys_order_as_the_comparer_does(t, make):
     rng = random.Random(3)
     compare = cy_compare_for(t)

@@ -195,15 +195,19 @@ private:
 };
 
 // The fields of a flat key (flat_key.hpp) of the value `v` under the comparer `fn`,
-// written when it is a Struct comparer whose fields are all read by scalar orders
-// and `v` an exact dict of exact str keys holding, at each field, a value with a code
-// of one word. As the image writer, it reads without running any code.
+// written when `v` is an exact dict of exact str keys and `fn` a Struct comparer whose
+// fields are all read by scalar orders, each field of `v` a value with a code of one
+// word; or, where stamps are epochs (one answers for the case table too), a Variant
+// comparer, its case name such a str and the case's payload read by a scalar order:
+// the case name and the payload are then its two fields. As the image writer, it
+// reads without running any code.
 class FlatWriter {
 public:
     bool write(PyObject* fn, PyObject* v) noexcept {
-        if (spec_of(fn) != &compare_struct_spec.function || !PyDict_CheckExact(v) ||
-            !compat::dict_has_only_str_keys(v))
-            return false;
+        if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
+        const FunctionSpec* spec = spec_of(fn);
+        if (spec == &compare_variant_spec.function) return dict_signal::kEpochs && variant(fn, v);
+        if (spec != &compare_struct_spec.function) return false;
         FieldTable* table = frozen_fields(fn);
         if (!table || Py_SIZE(table) > static_cast<Py_ssize_t>(kMaxFlatFields)) return false;
         fields_ = static_cast<unsigned>(Py_SIZE(table));
@@ -228,6 +232,25 @@ public:
     }
 
 private:
+    bool variant(PyObject* fn, PyObject* v) noexcept {
+        PyObject* cases = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCases];
+        if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return false;
+        tag_field.name = tag_field.key = str<"type">();
+        PyObject* tag = str_item(v, tag_field);
+        if (!tag || !PyUnicode_CheckExact(tag)) return false;
+        Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
+        PyObject* case_fn = str_item(cases, case_field);
+        case_slot = case_field.slot;
+        if (!case_fn) return false;
+        const Leaf leaf = leaf_of(case_fn, kWithContext);
+        payload_field.name = payload_field.key = str<"value">();
+        PyObject* payload = str_item(v, payload_field);
+        fields_ = 2;
+        if (leaf == Leaf::None || !payload || !add(0, Leaf::OrderString, tag) || !add(1, leaf, payload)) return false;
+        stamp_ = dict_signal::stamp(v);
+        return stamp_ != 0 && dict_signal::stamp(cases) == stamp_;
+    }
+
     bool add(unsigned i, Leaf leaf, PyObject* x) noexcept {
         if (leaf == Leaf::OrderZero) {  // every value equal
             word_[words_++] = 0;
