@@ -294,6 +294,24 @@ def test_nested_keys_raise_recursion_error_where_the_comparer_does():
         assert (RecursionError, "maximum recursion depth exceeded in a recursive type") in seen
 
 
+@pytest.mark.parametrize("t, x", [(PERSON, {"name": "a", "age": 1}), (TRIP, {"type": "at", "value": 1})],
+                         ids=["struct", "variant"])
+def test_flat_keys_raise_recursion_error_where_the_comparer_does(t, x):
+    y = dict(x)
+    to_key, key = functools.cmp_to_key(cy_compare_for(t)), cy_make_vorn_key(t)
+    saved = sys.getrecursionlimit()
+    sys.setrecursionlimit(_depth() + 30)
+    try:
+        pairs = [(_outcome_at(frames, operator.lt, to_key(x), to_key(y)),
+                  _outcome_at(frames, operator.lt, key(x), key(y))) for frames in range(15, 28)]
+    finally:
+        sys.setrecursionlimit(saved)
+    for by_comparer, by_key in pairs:
+        assert by_key == by_comparer
+    if sys.version_info < (3, 12):  # where the limit counts the native checks too
+        assert {p[0] for p in pairs} >= {False, (RecursionError, "maximum recursion depth exceeded while comparing values")}
+
+
 class Trap:
     """Garbage whose finaliser runs `action`: at whatever allocation next starts the
     collector."""

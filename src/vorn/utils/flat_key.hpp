@@ -9,7 +9,10 @@
 
 #include "vorn/utils/key_image.hpp"
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace vorn::sortkit {
 
@@ -19,6 +22,13 @@ namespace vorn::sortkit {
 inline constexpr unsigned kMaxFlatFields = 8 * sizeof(KeyCode::image_head);
 
 inline uint64_t flat_str_fields(const KeyCode& code) noexcept {
+    static_assert(offsetof(KeyCode, image_head) == 3 && sizeof(KeyCode::image_head) == 5);
+    if constexpr (std::endian::native == std::endian::little) {
+        // The code's first word, whose last five bytes are image_head: one load.
+        uint64_t head;
+        std::memcpy(&head, &code, sizeof head);
+        return head >> 24;
+    }
     uint64_t mask = 0;
     for (unsigned j = 0; j < sizeof code.image_head; ++j) mask |= uint64_t{code.image_head[j]} << (8 * j);
     return mask;
@@ -34,13 +44,25 @@ inline const uint64_t* flat_words(const KeyObject* key) noexcept {
 
 namespace image {
 
-// The fields of two flat keys of one comparer from field `i` on, at the words `x` and
-// `y`: 1 with `*sign` set where a code decides or every field is equal; 2 where two
-// strs whose codes are equal, at x[1] and y[1], decide unless they are equal (field
-// `i` is theirs).
-[[gnu::always_inline]] inline int walk_flat_fields(unsigned& i, unsigned n, uint64_t str_fields, const uint64_t*& x,
-                                                   const uint64_t*& y, int* sign) noexcept {
-    for (; i < n; ++i) {
+// Orders two keys of kFlatCode: 1 with `*sign` set, 0 when the comparer must be called
+// (another comparer, a dict changed since, or a recursion check or the C stack that
+// the comparer's own call might not pass: it then raises where it would). Two strs
+// whose codes are equal (of 8 characters and more, two objects) are compared where
+// `kStrs`; else 2 says that they were met, so that the common walk makes no call and
+// keeps its pointers in registers.
+template <bool kStrs>
+[[gnu::always_inline]] inline int compare_flat(const KeyObject* a, const KeyObject* b, int* sign) noexcept {
+    if (a->compare != b->compare) return 0;
+    // The Struct or Variant comparer's one check (the orders of its scalars make none),
+    // and the C stack bounded as for an image of as many steps.
+    if (checks_known_to_pass() <= 1) return 0;
+    const unsigned n = a->code.length;  // read after the call, so that no register holds it across
+    if (!stack_known_to_have_room(kStackPerStep * (1 + n))) return 0;
+    if (!dict_signal::unchanged(a->value, a->code.bits) || !dict_signal::unchanged(b->value, b->code.bits)) return 0;
+    const uint64_t str_fields = flat_str_fields(a->code);
+    const uint64_t* x = flat_words(a);
+    const uint64_t* y = flat_words(b);
+    for (unsigned i = 0; i < n; ++i) {
         if (*x != *y) {
             *sign = *x < *y ? -1 : 1;
             return 1;
@@ -48,35 +70,17 @@ namespace image {
         // Equal codes of a str: equal strs where the code holds them whole, else the strs
         // follow (both, as the codes' lengths are equal).
         if ((str_fields >> i & 1) && !str1_held_whole(*x)) {
-            if (x[1] != y[1]) return 2;
+            if (x[1] != y[1]) {
+                if constexpr (!kStrs) return 2;
+                if ((*sign = compare_strs(reinterpret_cast<PyObject*>(x[1]), reinterpret_cast<PyObject*>(y[1]))))
+                    return 1;
+            }
             x += 2, y += 2;
         } else {
             ++x, ++y;
         }
     }
     *sign = 0;
-    return 1;
-}
-
-// Orders two keys of kFlatCode: 1 with `*sign` set, 0 when the comparer must be called
-// (another comparer, a dict changed since, or a recursion check or the C stack that
-// the comparer's own call might not pass: it then raises where it would).
-[[gnu::always_inline]] inline int compare_flat(const KeyObject* a, const KeyObject* b, int* sign) noexcept {
-    if (a->compare != b->compare) return 0;
-    // The Struct comparer's one check (its fields' orders make none), and the C stack
-    // bounded as for an image of as many steps.
-    const unsigned n = a->code.length;
-    if (checks_known_to_pass() <= 1 || !stack_known_to_have_room(kStackPerStep * (1 + n))) return 0;
-    if (!dict_signal::unchanged(a->value, a->code.bits) || !dict_signal::unchanged(b->value, b->code.bits)) return 0;
-    const uint64_t str_fields = flat_str_fields(a->code);
-    const uint64_t* x = flat_words(a);
-    const uint64_t* y = flat_words(b);
-    unsigned i = 0;
-    while (walk_flat_fields(i, n, str_fields, x, y, sign) == 2) {
-        if ((*sign = compare_strs(reinterpret_cast<PyObject*>(x[1]), reinterpret_cast<PyObject*>(y[1]))))
-            return 1;
-        ++i, x += 2, y += 2;
-    }
     return 1;
 }
 

@@ -225,10 +225,20 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     return richcompare_by_walk(self, other, op);
 }
 
-// Two keys of kFlatCode compared by their fields' codes, else by the comparer.
+// Two keys of kFlatCode compared by their fields' codes and strs, else by the comparer.
+[[gnu::noinline]] PyObject* richcompare_by_flat_strs(PyObject* self, PyObject* other, int op) noexcept {
+    int sign;
+    if (image::compare_flat<true>(as_key(self), as_key(other), &sign)) return truth(order_holds(op, sign));
+    return richcompare_by_comparer(self, other, op);
+}
+
+// Two keys of kFlatCode compared by their fields' codes; from the start with their strs
+// where two codes are equal and their strs two objects.
 [[gnu::noinline]] PyObject* richcompare_by_flat(PyObject* self, PyObject* other, int op) noexcept {
     int sign;
-    if (image::compare_flat(as_key(self), as_key(other), &sign)) return truth(order_holds(op, sign));
+    const int decided = image::compare_flat<false>(as_key(self), as_key(other), &sign);
+    if (decided == 1) return truth(order_holds(op, sign));
+    if (decided == 2) return richcompare_by_flat_strs(self, other, op);
     return richcompare_by_comparer(self, other, op);
 }
 
