@@ -1,9 +1,11 @@
 // Flat keys: a key of a Struct value whose fields the comparer reads by scalar orders
-// only, each field a value with a code of one word (an exact int within 64 bits, a
-// float, a str of one byte a character). Such a key keeps no image with step kinds:
-// its fields' codes lie in a row after the key's fields, one word a field, and a str
-// that its code does not hold whole follows its code. Every key of one comparer lays
-// out its fields alike, so two keys are compared word by word, without a kind to
+// only, each field a value with a code (an exact int within 64 bits, a float, a str of
+// one byte a character); or, where stamps are epochs, of a Variant value whose case
+// name is such a str and whose payload such a scalar, its case name and payload then
+// its two fields. Such a key keeps no image with step kinds: its fields' codes lie in
+// a row after the key's fields, a word a field, and a str that its code does not hold
+// whole follows its code. Every key of one comparer lays out its fields alike (a
+// Variant's, of one case), so two keys are compared word by word, without a kind to
 // read at each step. Other values keep images (key_image.hpp).
 #pragma once
 

@@ -14,20 +14,22 @@ enum CodeKind : uint8_t {
     kNoCode, kInt64Code, kDoubleCode, kStr1Code, kStr2Code, kStr4Code,
     kImageCode,  // a Struct or Variant value's image (see update_image)
     kListCode,   // an Array value ordered in place by the element leaf held in `held`
-    kFlatCode,   // a Struct value whose fields are all scalars with codes (flat_key.hpp)
+    kFlatCode,   // a Struct or Variant value of scalars with codes (flat_key.hpp)
 };
 
 struct KeyCode {
     uint8_t kind;    // CodeKind
     uint8_t held;    // strings: characters held in `bits`; 0 for numbers
-    uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers
+    uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers;
+                     // kFlatCode: the fields
     // kImageCode with the image in the key's block (kImageInKey): the image's first
-    // bytes, from image_head over `bits` on into the room after the key's fields.
+    // bytes, from image_head over `bits` on into the room after the key's fields;
+    // kFlatCode: the mask of its String fields.
     uint8_t image_head[5];
     uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
                      // (strings: of their first `held` characters, zero padded);
                      // kImageCode in an allocation of its own: the address of the
-                     // key's KeyImage (owned)
+                     // key's KeyImage (owned); kFlatCode: the stamp of the value's dict
 };
 
 struct KeyImage;  // key_image.hpp

@@ -196,8 +196,8 @@ private:
 
 // The fields of a flat key (flat_key.hpp) of the value `v` under the comparer `fn`,
 // written when `v` is an exact dict of exact str keys and `fn` a Struct comparer whose
-// fields are all read by scalar orders, each field of `v` a value with a code of one
-// word; or, where stamps are epochs (one answers for the case table too), a Variant
+// fields are all read by scalar orders, each field of `v` a value with a code (a word,
+// and the str after it where its code does not hold it whole); or, where stamps are epochs (one answers for the case table too), a Variant
 // comparer, its case name such a str and the case's payload read by a scalar order:
 // the case name and the payload are then its two fields. As the image writer, it
 // reads without running any code.
