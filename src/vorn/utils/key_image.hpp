@@ -229,10 +229,10 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
 // all: 1 with `*sign` set; 2 where two strs at `*sx` and `*sy` (case names, or strs
 // whose leading characters are equal) decide unless they are equal; 0 where a step
 // needs more (kinds that differ, a forwarder that no longer holds what it held, or an
-// end that the comparer reads past: either image incomplete, or one shorter). What is not decided here
+// end that the comparer reads past when `whole` is false). What is not decided here
 // the whole walk decides from the start, as nothing here is observable. Every
 // recursion check passes (the caller knows).
-[[gnu::always_inline]] inline int walk_plain_steps(const KeyImage* ia, const KeyImage* ib, unsigned n,
+[[gnu::always_inline]] inline int walk_plain_steps(const KeyImage* ia, const KeyImage* ib, unsigned n, bool whole,
                                                    const Word* x, const Word* y, int* sign, PyObject** sx,
                                                    PyObject** sy) noexcept {
     const std::ptrdiff_t to_other = ib->kinds - ia->kinds;
@@ -283,7 +283,7 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
             default: return 0;  // a root below the first step
         }
     }
-    if (!ia->complete || !ib->complete || ia->steps != ib->steps) return 0;
+    if (!whole) return 0;
     *sign = 0;
     return 1;
 }
@@ -304,8 +304,9 @@ inline int walk_images(const KeyObject* a, const KeyObject* b, const KeyImage* i
     const Word* x = words_of(ia);
     const Word* y = words_of(ib);
     if (!root_unchanged(a, b, x, y)) return 0;
+    const bool whole = ia->complete && ib->complete && ia->steps == ib->steps;
     PyObject *sx, *sy;
-    const int r = walk_plain_steps(ia, ib, n, x + kRootWords, y + kRootWords, sign, &sx, &sy);
+    const int r = walk_plain_steps(ia, ib, n, whole, x + kRootWords, y + kRootWords, sign, &sx, &sy);
     if (r != 2) return r;
     // Equal strs leave the rest to the whole walk.
     return (*sign = compare_strs(sx, sy)) != 0;
