@@ -248,11 +248,13 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     const KeyCode& a = as_key(self)->code;
     const KeyCode& b = as_key(other)->code;
     if (a.kind == b.kind) {
+        // Most common first; a key without a code (a Dict's, a Set's) before the rarer ones.
         if (a.kind == kFlatCode) return richcompare_by_flat(self, other, op);
         if (a.kind == kImageCode) return richcompare_by_plain_steps(self, other, op);
+        if (a.kind == kNoCode) return richcompare_by_comparer(self, other, op);
         if (a.kind == kListCode) return richcompare_by_walk(self, other, op);
         int sign;
-        if (a.kind != kNoCode && compare_codes(a, b, &sign)) return truth(order_holds(op, sign));
+        if (compare_codes(a, b, &sign)) return truth(order_holds(op, sign));
     }
     return richcompare_by_comparer(self, other, op);
 }

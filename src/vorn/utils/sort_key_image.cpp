@@ -38,6 +38,27 @@ Field tag_field{nullptr, nullptr, nullptr, 0, Leaf::None};
 Field payload_field{nullptr, nullptr, nullptr, 0, Leaf::None};
 Py_ssize_t case_slot = 0;
 
+// The case table of the Variant comparer `fn` and the case name of its value `d`, as
+// the comparer reads them: the tag, an exact str (borrowed), with `*cases` set; null
+// where either is not of that kind or missing.
+PyObject* variant_tag(PyObject* fn, PyObject* d, PyObject** cases) noexcept {
+    *cases = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCases];
+    if (!*cases || !PyDict_CheckExact(*cases) || !compat::dict_has_only_str_keys(*cases)) return nullptr;
+    tag_field.name = tag_field.key = str<"type">();  // interned, alive for the process
+    PyObject* tag = str_item(d, tag_field);
+    return tag && PyUnicode_CheckExact(tag) ? tag : nullptr;
+}
+
+// The comparer of the case `tag` in `cases`, and the payload of `d`, borrowed; the
+// payload null where either is missing.
+PyObject* variant_payload(PyObject* cases, PyObject* tag, PyObject* d, PyObject** case_fn) noexcept {
+    Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
+    *case_fn = str_item(cases, case_field);
+    case_slot = case_field.slot;
+    payload_field.name = payload_field.key = str<"value">();
+    return *case_fn ? str_item(d, payload_field) : nullptr;
+}
+
 // The steps of a value under one of our comparers. Nothing here runs user code: only
 // exact dicts of exact str keys are read, by exact str keys (the field names interned
 // when the comparer was built, the case names read from the value). Where the
@@ -172,18 +193,14 @@ private:
 
     // The case name with the case table, then the payload under that case's comparer.
     bool variant_case(PyObject* fn, PyObject* d) noexcept {
-        PyObject* cases = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCases];
-        if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return false;
-        tag_field.name = tag_field.key = str<"type">();  // interned, alive for the process
-        PyObject* tag = str_item(d, tag_field);
+        PyObject* cases;
+        PyObject* tag = variant_tag(fn, d, &cases);
+        if (!tag) return false;
         const uint64_t version = dict_signal::stamp(cases);
-        if (!tag || !PyUnicode_CheckExact(tag) || !version) return false;
+        if (!version) return false;
         if (!(dict_signal::kEpochs ? add(kTagStep, tag, cases) : add(kTagStep, tag, cases, version))) return false;
-        Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
-        PyObject* case_fn = str_item(cases, case_field);
-        case_slot = case_field.slot;
-        payload_field.name = payload_field.key = str<"value">();
-        PyObject* payload = case_fn ? str_item(d, payload_field) : nullptr;
+        PyObject* case_fn;
+        PyObject* payload = variant_payload(cases, tag, d, &case_fn);
         return payload && value(case_fn, payload, Leaf::None);
     }
 
@@ -197,10 +214,10 @@ private:
 // The fields of a flat key (flat_key.hpp) of the value `v` under the comparer `fn`,
 // written when `v` is an exact dict of exact str keys and `fn` a Struct comparer whose
 // fields are all read by scalar orders, each field of `v` a value with a code (a word,
-// and the str after it where its code does not hold it whole); or, where stamps are epochs (one answers for the case table too), a Variant
-// comparer, its case name such a str and the case's payload read by a scalar order:
-// the case name and the payload are then its two fields. As the image writer, it
-// reads without running any code.
+// and the str after it where its code does not hold it whole); or, where stamps are
+// epochs (one answers for the case table too), a Variant comparer, its case name such
+// a str and the case's payload read by a scalar order: the case name and the payload
+// are then its two fields. As the image writer, it reads without running any code.
 class FlatWriter {
 public:
     bool write(PyObject* fn, PyObject* v) noexcept {
@@ -233,20 +250,15 @@ public:
 
 private:
     bool variant(PyObject* fn, PyObject* v) noexcept {
-        PyObject* cases = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCases];
-        if (!cases || !PyDict_CheckExact(cases) || !compat::dict_has_only_str_keys(cases)) return false;
-        tag_field.name = tag_field.key = str<"type">();
-        PyObject* tag = str_item(v, tag_field);
-        if (!tag || !PyUnicode_CheckExact(tag)) return false;
-        Field case_field{tag, nullptr, tag, case_slot, Leaf::None};
-        PyObject* case_fn = str_item(cases, case_field);
-        case_slot = case_field.slot;
-        if (!case_fn) return false;
+        PyObject* cases;
+        PyObject* tag = variant_tag(fn, v, &cases);
+        if (!tag) return false;
+        PyObject* case_fn;
+        PyObject* payload = variant_payload(cases, tag, v, &case_fn);
+        if (!payload) return false;
         const Leaf leaf = leaf_of(case_fn, kWithContext);
-        payload_field.name = payload_field.key = str<"value">();
-        PyObject* payload = str_item(v, payload_field);
         fields_ = 2;
-        if (leaf == Leaf::None || !payload || !add(0, Leaf::OrderString, tag) || !add(1, leaf, payload)) return false;
+        if (leaf == Leaf::None || !add(0, Leaf::OrderString, tag) || !add(1, leaf, payload)) return false;
         stamp_ = dict_signal::stamp(v);
         return stamp_ != 0 && dict_signal::stamp(cases) == stamp_;
     }
