@@ -36,6 +36,11 @@ inline uint64_t flat_str_fields(const KeyCode& code) noexcept {
     return mask;
 }
 inline void set_flat_str_fields(KeyCode& code, uint64_t mask) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        // The mask's five bytes, little-endian, are image_head as it lies: one store.
+        std::memcpy(code.image_head, &mask, sizeof code.image_head);
+        return;
+    }
     for (unsigned j = 0; j < sizeof code.image_head; ++j) code.image_head[j] = static_cast<uint8_t>(mask >> (8 * j));
 }
 

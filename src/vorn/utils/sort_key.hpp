@@ -77,9 +77,6 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
 
-// The code of `v` under the scalar order `leaf` when `v` is an exact int within 64
-// bits, float or (ready) str that the order reads; otherwise no code (kNoCode).
-KeyCode code_of(Leaf leaf, PyObject* v) noexcept;
 
 // The image of a Struct or Variant value: the comparer's walk over it, read when the
 // key was made, kept when the value is an exact dict of exact str keys and the

@@ -6,6 +6,7 @@
 #include "vorn/utils/compare_functions.hpp"
 #include "vorn/utils/field_access.hpp"
 #include "vorn/utils/flat_key.hpp"
+#include "vorn/utils/key_code.hpp"
 #include "vorn/utils/key_image.hpp"
 #include "vorn/utils/sort_key.hpp"
 #include "vorn/utils/value_access.hpp"
@@ -26,8 +27,8 @@ const FunctionSpec* spec_of(PyObject* fn) noexcept {
 // `d[f.key]` for an exact dict of exact str keys, read as the comparer reads fields
 // (the entry where it was found last, then a lookup): borrowed, or null when it is
 // missing. Nothing is allocated and no exception is set, so nothing can run here,
-// not even the collector.
-PyObject* str_item(PyObject* d, Field& f) noexcept {
+// not even the collector. Inline, as a flat key reads each field by it.
+[[gnu::always_inline]] inline PyObject* str_item(PyObject* d, Field& f) noexcept {
     PyObject* v = hinted_field(d, f);
     return v ? v : find_field(d, f);
 }
@@ -240,8 +241,10 @@ public:
     // The room the words take after the key's fields.
     size_t bytes() const noexcept { return sizeof(uint64_t) * words_; }
 
-    // The code and the words, put in the key.
-    void put(KeyObject* key) const noexcept {
+    // The code and the words, put in the key: the words copied one by one, which for
+    // the few of a key costs less than a call of memcpy (the compiler is told not to
+    // make it one).
+    [[gnu::optimize("no-tree-loop-distribute-patterns")]] void put(KeyObject* key) const noexcept {
         key->code = KeyCode{kFlatCode, 0, static_cast<uint8_t>(fields_), {}, stamp_};
         set_flat_str_fields(key->code, str_fields_);
         auto* words = reinterpret_cast<uint64_t*>(key + 1);
