@@ -205,18 +205,26 @@ def test_keys_follow_instance_dicts_changed_through_their_objects(change, expect
     assert outcome(cy_compare_for(t), x, y) == expected
 
 
-def _find(root, test):
-    """The first object reachable from `root` through the collector's referents that passes `test`."""
-    todo, seen = [root], set()
+def _find_all(root, test):
+    """The objects reachable from `root` through the collector's referents that pass `test`."""
+    todo, seen, found = [root], set(), []
     while todo:
         o = todo.pop()
         if id(o) in seen:
             continue
         seen.add(id(o))
         if test(o):
-            return o
+            found.append(o)
         todo.extend(gc.get_referents(o))
-    raise LookupError
+    return found
+
+
+def _find(root, test):
+    """The first object reachable from `root` through the collector's referents that passes `test`."""
+    found = _find_all(root, test)
+    if not found:
+        raise LookupError
+    return found[0]
 
 
 def _comparer_of(key_class):
@@ -224,19 +232,27 @@ def _comparer_of(key_class):
     return gc.get_referents(key_class.__dict__["__init__"])[0]
 
 
-def test_keys_through_a_forwarder_read_its_cell():
-    key = cy_make_vorn_key(INT_LIST)
-    forwarder = _find(_comparer_of(key), lambda o: getattr(o, "__qualname__", "").endswith("compare_recursive"))
-    cell = next(r for r in gc.get_referents(forwarder) if type(r) is list)
-    kx, ky = key(linked([1, 1])), key(linked([1, 0, 0]))
+@pytest.mark.parametrize("t, x, y, forwarders", [
+    (INT_LIST, linked([1, 1]), linked([1, 0, 0]), 1),
+    # Two recursive types in one value: whichever forwarder loses its target, the key sees it.
+    (T.struct(ints=INT_LIST, floats=FLOAT_LIST), {"ints": linked([1]), "floats": linked([1.0, 1.0])},
+     {"ints": linked([1]), "floats": linked([1.0, 0.0, 0.0])}, 2),
+], ids=["one forwarder", "two forwarders"])
+def test_keys_through_a_forwarder_read_its_cell(t, x, y, forwarders):
+    key = cy_make_vorn_key(t)
+    found = _find_all(_comparer_of(key), lambda o: getattr(o, "__qualname__", "").endswith("compare_recursive"))
+    assert len(found) == forwarders
+    kx, ky = key(x), key(y)
     assert kx > ky
-    target = cell.pop()
-    try:
-        with pytest.raises(IndexError, match="list index out of range"):
-            kx > ky
-    finally:
-        cell.append(target)
-    assert kx > ky
+    for forwarder in found:
+        cell = next(r for r in gc.get_referents(forwarder) if type(r) is list)
+        target = cell.pop()
+        try:
+            with pytest.raises(IndexError, match="list index out of range"):
+                kx > ky
+        finally:
+            cell.append(target)
+        assert kx > ky
 
 
 def test_keys_follow_a_case_table_changed_through_the_collector():

@@ -225,20 +225,21 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     return richcompare_by_walk(self, other, op);
 }
 
-// Two keys of kFlatCode compared by their fields' codes and strs, else by the comparer.
-[[gnu::noinline]] PyObject* richcompare_by_flat_strs(PyObject* self, PyObject* other, int op) noexcept {
+// Two keys of kFlatTreeCode, or two of kFlatCode whose strs the common walk left,
+// compared by the whole walk, else by the comparer.
+[[gnu::noinline]] PyObject* richcompare_by_flat_walk(PyObject* self, PyObject* other, int op) noexcept {
     int sign;
     if (image::compare_flat<true>(as_key(self), as_key(other), &sign)) return truth(order_holds(op, sign));
     return richcompare_by_comparer(self, other, op);
 }
 
-// Two keys of kFlatCode compared by their fields' codes; from the start with their strs
-// where two codes are equal and their strs two objects.
+// Two keys of kFlatCode compared by their fields' codes; by the whole walk where two
+// codes are equal and their strs two objects.
 [[gnu::noinline]] PyObject* richcompare_by_flat(PyObject* self, PyObject* other, int op) noexcept {
     int sign;
     const int decided = image::compare_flat<false>(as_key(self), as_key(other), &sign);
     if (decided == 1) return truth(order_holds(op, sign));
-    if (decided == 2) return richcompare_by_flat_strs(self, other, op);
+    if (decided == 2) return richcompare_by_flat_walk(self, other, op);
     return richcompare_by_comparer(self, other, op);
 }
 
@@ -253,6 +254,7 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
         if (a.kind == kImageCode) return richcompare_by_plain_steps(self, other, op);
         if (a.kind == kNoCode) return richcompare_by_comparer(self, other, op);
         if (a.kind == kListCode) return richcompare_by_walk(self, other, op);
+        if (a.kind == kFlatTreeCode) return richcompare_by_flat_walk(self, other, op);
         int sign;
         if (compare_codes(a, b, &sign)) return truth(order_holds(op, sign));
     }

@@ -15,21 +15,23 @@ enum CodeKind : uint8_t {
     kImageCode,  // a Struct or Variant value's image (see update_image)
     kListCode,   // an Array value ordered in place by the element leaf held in `held`
     kFlatCode,   // a Struct or Variant value of scalars with codes (flat_key.hpp)
+    kFlatTreeCode,  // such a value with some of them in nested values (flat_key.hpp)
 };
 
 struct KeyCode {
     uint8_t kind;    // CodeKind
-    uint8_t held;    // strings: characters held in `bits`; 0 for numbers
+    uint8_t held;    // strings: characters held in `bits`; 0 for numbers; flat keys
+                     // (kFlatCode, kFlatTreeCode): their depth (flat_key.hpp)
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers;
-                     // kFlatCode: the fields
+                     // flat keys: the fields
     // kImageCode with the image in the key's block (kImageInKey): the image's first
     // bytes, from image_head over `bits` on into the room after the key's fields;
-    // kFlatCode: the mask of its String fields.
+    // flat keys: the mask of their String fields.
     uint8_t image_head[5];
     uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
                      // (strings: of their first `held` characters, zero padded);
                      // kImageCode in an allocation of its own: the address of the
-                     // key's KeyImage (owned); kFlatCode: the stamp of the value's dict
+                     // key's KeyImage (owned); flat keys: the stamp of the dicts read
 };
 
 struct KeyImage;  // key_image.hpp

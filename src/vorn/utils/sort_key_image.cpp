@@ -212,61 +212,111 @@ private:
     bool entered_ = false;  // a value entered (a root step written)
 };
 
-// The fields of a flat key (flat_key.hpp) of the value `v` under the comparer `fn`,
-// written when `v` is an exact dict of exact str keys and `fn` a Struct comparer whose
-// fields are all read by scalar orders, each field of `v` a value with a code (a word,
-// and the str after it where its code does not hold it whole); or, where stamps are
-// epochs (one answers for the case table too), a Variant comparer, its case name such
-// a str and the case's payload read by a scalar order: the case name and the payload
-// are then its two fields. As the image writer, it reads without running any code.
+// The fields of a flat key (flat_key.hpp) of the value `v` under the comparer `fn`:
+// the scalars the comparer reads, in the order it reads them, each a value with a code
+// (a word, and the str after it where its code does not hold it whole). Written when
+// `v` is an exact dict of exact str keys and `fn` a Struct comparer whose fields are
+// all read by scalar orders; or, where stamps are epochs (one then answers for every
+// dict read, case tables included), a Struct, Variant or recursive type's comparer
+// down through nested values to scalars: a Variant's case name is then a field,
+// followed by its payload's. Every key of one comparer whose fields agree up to a
+// point has the same kinds of fields up to the next, so two keys are compared field
+// by field. One recursive type's forwarder at most, held at the front of the words.
+// As the image writer, it reads without running any code.
 class FlatWriter {
 public:
     bool write(PyObject* fn, PyObject* v) noexcept {
-        if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
-        const FunctionSpec* spec = spec_of(fn);
-        if (spec == &compare_variant_spec.function) return dict_signal::kEpochs && variant(fn, v);
-        if (spec != &compare_struct_spec.function) return false;
-        FieldTable* table = frozen_fields(fn);
-        if (!table || Py_SIZE(table) > static_cast<Py_ssize_t>(kMaxFlatFields)) return false;
-        fields_ = static_cast<unsigned>(Py_SIZE(table));
-        for (unsigned i = 0; i < fields_; ++i) {
-            Field& f = table->fields[i];
-            PyObject* x = f.key && f.leaf != Leaf::None ? str_item(v, f) : nullptr;
-            if (!x || !add(i, f.leaf, x)) return false;
-        }
-        stamp_ = dict_signal::stamp(v);
-        return stamp_ != 0;
+        if (!value(fn, v, 0)) return false;
+        return stamp_ != 0 && depth_ <= kMaxFlatDepth;
     }
 
     // The room the words take after the key's fields.
-    size_t bytes() const noexcept { return sizeof(uint64_t) * words_; }
+    size_t bytes() const noexcept { return sizeof(uint64_t) * (words_ + (forwarder_ ? kFlatForwardWords : 0)); }
 
     // The code and the words, put in the key: the words copied one by one, which for
     // the few of a key costs less than a call of memcpy (the compiler is told not to
     // make it one).
     [[gnu::optimize("no-tree-loop-distribute-patterns")]] void put(KeyObject* key) const noexcept {
-        key->code = KeyCode{kFlatCode, 0, static_cast<uint8_t>(fields_), {}, stamp_};
+        const uint8_t held = static_cast<uint8_t>(depth_ | (forwarder_ ? kFlatForwarded : 0));
+        const uint8_t kind = depth_ == 1 && !forwarder_ ? kFlatCode : kFlatTreeCode;
+        key->code = KeyCode{kind, held, static_cast<uint8_t>(fields_), {}, stamp_};
         set_flat_str_fields(key->code, str_fields_);
         auto* words = reinterpret_cast<uint64_t*>(key + 1);
+        if (forwarder_) {
+            *words++ = reinterpret_cast<uint64_t>(forwarder_);
+            *words++ = reinterpret_cast<uint64_t>(target_);
+            *words++ = serial_;
+        }
         for (unsigned i = 0; i < words_; ++i) words[i] = word_[i];
     }
 
 private:
-    bool variant(PyObject* fn, PyObject* v) noexcept {
-        PyObject* cases;
-        PyObject* tag = variant_tag(fn, v, &cases);
-        if (!tag) return false;
-        PyObject* case_fn;
-        PyObject* payload = variant_payload(cases, tag, v, &case_fn);
-        if (!payload) return false;
-        const Leaf leaf = leaf_of(case_fn, kWithContext);
-        fields_ = 2;
-        if (leaf == Leaf::None || !add(0, Leaf::OrderString, tag) || !add(1, leaf, payload)) return false;
-        stamp_ = dict_signal::stamp(v);
-        return stamp_ != 0 && dict_signal::stamp(cases) == stamp_;
+    // `v` under `fn`, `checks` recursion checks down from the key's comparer (the
+    // checks of the comparers that lead here, as the comparer makes them).
+    bool value(PyObject* fn, PyObject* v, unsigned checks) noexcept {
+        const FunctionSpec* spec = spec_of(fn);
+        while (spec == &compare_recursive_spec.function) {
+            if (!dict_signal::kEpochs) return false;
+            PyObject* target = peek_forward_target(fn);
+            if (!target || !is_native_function(target)) return false;
+            if (!forwarder_) {
+                forwarder_ = fn, target_ = target, serial_ = reinterpret_cast<NativeFunction*>(target)->serial;
+            } else if (fn != forwarder_ || target != target_) {
+                return false;
+            }
+            ++checks;
+            fn = target;
+            spec = spec_of(fn);
+        }
+        const bool is_struct = spec == &compare_struct_spec.function;
+        if (!is_struct && spec != &compare_variant_spec.function) {
+            const Leaf leaf = leaf_of(fn, kWithContext);
+            return leaf != Leaf::None && add(leaf, v);
+        }
+        if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
+        if (!stamped(v)) return false;
+        ++checks;
+        if (checks > depth_) depth_ = checks;
+        return is_struct ? struct_fields(fn, v, checks) : variant(fn, v, checks);
     }
 
-    bool add(unsigned i, Leaf leaf, PyObject* x) noexcept {
+    bool struct_fields(PyObject* fn, PyObject* v, unsigned checks) noexcept {
+        FieldTable* table = frozen_fields(fn);
+        if (!table) return false;
+        for (Py_ssize_t i = 0, n = Py_SIZE(table); i < n; ++i) {
+            Field& f = table->fields[i];
+            PyObject* x = f.key ? str_item(v, f) : nullptr;
+            if (!x) return false;
+            if (f.leaf != Leaf::None ? !add(f.leaf, x) : !(dict_signal::kEpochs && value(f.fn, x, checks)))
+                return false;
+        }
+        return true;
+    }
+
+    bool variant(PyObject* fn, PyObject* v, unsigned checks) noexcept {
+        if (!dict_signal::kEpochs) return false;  // the case table has a version of its own
+        PyObject* cases;
+        PyObject* tag = variant_tag(fn, v, &cases);
+        if (!tag || !stamped(cases) || !add(Leaf::OrderString, tag)) return false;
+        PyObject* case_fn;
+        PyObject* payload = variant_payload(cases, tag, v, &case_fn);
+        return payload && value(case_fn, payload, checks);
+    }
+
+    // Whether the dict `d` has a stamp, the same as every other dict read (where
+    // stamps are epochs; only the value's own dict is read where they are not).
+    bool stamped(PyObject* d) noexcept {
+        const uint64_t s = dict_signal::stamp(d);
+        if (!s || (stamp_ && s != stamp_)) return false;
+        stamp_ = s;
+        return true;
+    }
+
+    // The field `x` under the scalar order `leaf`; false when it has no code or the
+    // key has no room for another field.
+    bool add(Leaf leaf, PyObject* x) noexcept {
+        if (fields_ == kMaxFlatFields) return false;
+        const unsigned i = fields_++;
         if (leaf == Leaf::OrderZero) {  // every value equal
             word_[words_++] = 0;
             return true;
@@ -287,9 +337,12 @@ private:
     }
 
     uint64_t word_[2 * kMaxFlatFields];
-    unsigned fields_ = 0, words_ = 0;
+    unsigned fields_ = 0, words_ = 0, depth_ = 0;
     uint64_t str_fields_ = 0;
     uint64_t stamp_ = 0;
+    PyObject* forwarder_ = nullptr;
+    PyObject* target_ = nullptr;
+    uint64_t serial_ = 0;
 };
 
 }  // namespace
@@ -299,7 +352,7 @@ void drop_image(KeyObject* key) noexcept {
         const bool own_allocation = key->code.held != kImageInKey;
         key->code = KeyCode{};
         if (own_allocation) PyMem_Free(image);
-    } else if (key->code.kind == kFlatCode) {
+    } else if (key->code.kind == kFlatCode || key->code.kind == kFlatTreeCode) {
         key->code = KeyCode{};
     }
 }
