@@ -172,7 +172,8 @@ inline PyObject* forward_target(NativeFunction* f) noexcept {
 
 // The same without side effects, for looking through forwarders: borrowed, or null
 // when `fn` is no forwarder or its cell is not the one-item list the build made.
-inline PyObject* peek_forward_target(PyObject* fn) noexcept {
+// Inline: a key's walk asks it at every forwarder it meets.
+[[gnu::always_inline]] inline PyObject* peek_forward_target(PyObject* fn) noexcept {
     if (!(protocol_of(fn) & kForwardsContext)) return nullptr;
     PyObject* cell = reinterpret_cast<NativeFunction*>(fn)->state[slot::kCell];
     if (!cell || !PyList_CheckExact(cell) || PyList_GET_SIZE(cell) != 1) return nullptr;

@@ -121,7 +121,7 @@ inline bool root_unchanged(const KeyObject* a, const KeyObject* b, const Word* x
 
 // Whether `forwarder` holds `target` now, the function of that serial. The cell holds
 // what it holds alive, so its serial can be read.
-inline bool same_target(PyObject* forwarder, PyObject* target, uint64_t serial) noexcept {
+[[gnu::always_inline]] inline bool same_target(PyObject* forwarder, PyObject* target, uint64_t serial) noexcept {
     PyObject* now = peek_forward_target(forwarder);
     return now == target && is_native_function(now) && reinterpret_cast<NativeFunction*>(now)->serial == serial;
 }

@@ -227,7 +227,7 @@ class FlatWriter {
 public:
     bool write(PyObject* fn, PyObject* v) noexcept {
         if (!value(fn, v, 0)) return false;
-        return stamp_ != 0 && depth_ <= kMaxFlatDepth;
+        return stamp_ != 0;
     }
 
     // The room the words take after the key's fields.
@@ -264,7 +264,9 @@ private:
             } else if (fn != forwarder_ || target != target_) {
                 return false;
             }
-            ++checks;
+            // A forwarder met again with no value read between: a type that is only
+            // itself, which no value has. Bounded too, as any depth.
+            if (++checks > kMaxFlatDepth) return false;
             fn = target;
             spec = spec_of(fn);
         }
@@ -275,7 +277,7 @@ private:
         }
         if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
         if (!stamped(v)) return false;
-        ++checks;
+        if (++checks > kMaxFlatDepth) return false;  // bounds the writer's own recursion too
         if (checks > depth_) depth_ = checks;
         return is_struct ? struct_fields(fn, v, checks) : variant(fn, v, checks);
     }
