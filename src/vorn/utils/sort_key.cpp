@@ -243,12 +243,11 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     return richcompare_by_comparer(self, other, op);
 }
 
-// Two keys of one kind other than kFlatCode, kImageCode and kListCode compared by their
-// codes where those decide, else by the comparer.
+// Two keys of one kind other than kFlatCode, kImageCode, kListCode and kNoCode compared
+// by their codes where those decide, else by the comparer.
 [[gnu::noinline]] PyObject* richcompare_by_other_codes(PyObject* self, PyObject* other, int op) noexcept {
     const KeyCode& a = as_key(self)->code;
     const KeyCode& b = as_key(other)->code;
-    if (a.kind == kNoCode) return richcompare_by_comparer(self, other, op);
     if (a.kind == kFlatTreeCode) return richcompare_by_flat_walk(self, other, op);
     int sign;
     if (compare_codes(a, b, &sign)) return truth(order_holds(op, sign));
@@ -266,6 +265,7 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     if (a.kind == kFlatCode) return richcompare_by_flat(self, other, op);
     if (a.kind == kImageCode) return richcompare_by_plain_steps(self, other, op);
     if (a.kind == kListCode) return richcompare_by_walk(self, other, op);
+    if (a.kind == kNoCode) return richcompare_by_comparer(self, other, op);
     return richcompare_by_other_codes(self, other, op);
 }
 
