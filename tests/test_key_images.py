@@ -485,7 +485,9 @@ def _nested_structs(depth):
     (*_nested_structs(8), _nested_structs(8)[1]),
     (PERSON, {"name": "a", "age": 1}, {"name": "a", "age": 2}),
     (TRIP, {"type": "at", "value": 1}, {"type": "at", "value": 2}),
-], ids=["int lists", "3 nested structs", "8 nested structs", "flat struct", "flat variant"])
+    # A recursive type's forwarder with a scalar behind it: its check counts too.
+    (T.variant(at=T.recursive("X", I)), {"type": "at", "value": 1}, {"type": "at", "value": 2}),
+], ids=["int lists", "3 nested structs", "8 nested structs", "flat struct", "flat variant", "forwarded scalar"])
 def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack(shift, t, x, y):
     # Each level goes deeper into the C stack (next(map(...)) recurses natively): near
     # its end the comparer's own checks raise, and the image must not answer instead.

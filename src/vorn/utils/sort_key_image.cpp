@@ -267,6 +267,7 @@ private:
             // A forwarder met again with no value read between: a type that is only
             // itself, which no value has. Bounded too, as any depth.
             if (++checks > kMaxFlatDepth) return false;
+            if (checks > depth_) depth_ = checks;  // a scalar may lie behind it
             fn = target;
             spec = spec_of(fn);
         }
