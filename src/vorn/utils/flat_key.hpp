@@ -61,12 +61,12 @@ inline const uint64_t* flat_words(const KeyObject* key) noexcept {
 namespace image {
 
 // Orders two keys of kFlatCode, or where `kWhole` two flat keys of one kind: 1 with
-// `*sign` set, 0 when the comparer must be called (another comparer or forwarder target, a dict
-// changed since, or recursion checks or a C stack that the comparer's own calls might
-// not pass: it then raises where it would). Where not `kWhole`, 2 says that two strs
-// have equal codes (of 8 characters and more, two objects) and the whole walk must
-// compare them, so that the common walk makes no call and keeps its pointers in
-// registers.
+// `*sign` set, 0 when the comparer must be called (another comparer or forwarder
+// target, a dict changed since, or recursion checks or a C stack that the comparer's
+// own calls might not pass: it then raises where it would). Where not `kWhole`, 2 says
+// that two strs have equal codes (of 8 characters and more, two objects) and the whole
+// walk must compare them, so that the common walk makes no call and keeps its
+// pointers in registers.
 template <bool kWhole>
 [[gnu::always_inline]] inline int compare_flat(const KeyObject* a, const KeyObject* b, int* sign) noexcept {
     if (a->compare != b->compare) return 0;
