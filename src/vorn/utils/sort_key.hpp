@@ -79,7 +79,6 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).
 void update_code(KeyObject* key) noexcept;
 
-
 // The image of a Struct or Variant value: the comparer's walk over it, read when the
 // key was made, kept when the value is an exact dict of exact str keys and the
 // comparer ours (Struct, Variant, or the forwarder of a recursive type to one), down

@@ -264,10 +264,9 @@ private:
             } else if (fn != forwarder_ || target != target_) {
                 return false;
             }
-            // A forwarder met again with no value read between: a type that is only
-            // itself, which no value has. Bounded too, as any depth.
-            if (++checks > kMaxFlatDepth) return false;
-            if (checks > depth_) depth_ = checks;  // a scalar may lie behind it
+            // Its check counts even with a scalar behind it; bounded, as a forwarder met
+            // again with no value read between is a type that is only itself.
+            if (!deeper(checks)) return false;
             fn = target;
             spec = spec_of(fn);
         }
@@ -278,9 +277,16 @@ private:
         }
         if (!PyDict_CheckExact(v) || !compat::dict_has_only_str_keys(v)) return false;
         if (!stamped(v)) return false;
-        if (++checks > kMaxFlatDepth) return false;  // bounds the writer's own recursion too
-        if (checks > depth_) depth_ = checks;
+        if (!deeper(checks)) return false;  // bounds the writer's own recursion too
         return is_struct ? struct_fields(fn, v, checks) : variant(fn, v, checks);
+    }
+
+    // One more of the comparer's checks on the way down, counted in the key's depth;
+    // false past the deepest a key holds.
+    bool deeper(unsigned& checks) noexcept {
+        if (++checks > kMaxFlatDepth) return false;
+        if (checks > depth_) depth_ = checks;
+        return true;
     }
 
     bool struct_fields(PyObject* fn, PyObject* v, unsigned checks) noexcept {
