@@ -223,20 +223,26 @@ def _run_given_to_the_base(code, *args):
     return result.stdout.split("\n")[:-1]
 
 
-@pytest.mark.parametrize("method, expected", [
-    ("__lt__", "(1, 0)"),                     # [5, 1] against [3, 2]
-    ("__new__", "('__new__ of VornKey', 0)"),
-    ("__del__", "(-1, 4)"),                   # each of the four keys, as it is dropped
+@pytest.mark.parametrize("method, expected, by_keys", [
+    ("__lt__", "(1, 0)", "(True, 0)"),        # [5, 1] against [3, 2]
+    ("__new__", "('__new__ of VornKey', 0)", "('__new__ of VornKey', 0)"),
+    ("__del__", "(-1, 4)", "(True, 4)"),      # each of the four keys, as it is dropped
 ])
-def test_a_set_comparer_sorts_natively_only_while_its_keys_would_run_no_user_code(method, expected):
+def test_a_set_comparer_sorts_natively_only_while_its_keys_would_run_no_user_code(method, expected, by_keys):
     # Sets of exact ints are sorted without their key class; of an int subclass, by it.
+    # Keys of such sets, made before, hand their comparison to the comparer.
     assert _run_given_to_the_base("""
         compare = cy_compare_for(T.set_(T.integer()))
         assert compare({1, 5}, {2, 3}) == -1
+        Key = cy_make_vorn_key(T.set_(T.integer()))
+        k15, k23 = Key({1, 5}), Key({2, 3})
+        assert k15 < k23
         give(sys.argv[1])
         print(outcome(lambda: compare({1, 5}, {2, 3})))
         print(outcome(lambda: compare({Sub(1), Sub(5)}, {Sub(2), Sub(3)})))
-    """, method) == [expected, expected]
+        # __lt__ given to the base is the keys' own; theirs says k15 > k23 by the comparer.
+        print(outcome(lambda: k15 < k23))
+    """, method) == [expected, expected, by_keys]
 
 
 def test_made_key_classes_call_a_new_given_to_cy_vorn_key():

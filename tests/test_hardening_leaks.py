@@ -84,6 +84,15 @@ def keyed(t, *values):
     return sorted(values, key=key), key(values[0]) == key(values[-1])
 
 
+def set_keys():
+    # Elements made anew each time: a reference a key kept to one would keep its block.
+    key = sk.cy_make_vorn_key(T.set_(I))
+    big = 2**40
+    k = key({big + i for i in range(4)})
+    k.__init__({big - 1})  # rebound: the elements read before are let go
+    return sorted([{big + i for i in range(3)}, frozenset({big + 7}), {big * 3}], key=key), k
+
+
 def key_against(other):
     return sk.CyVornKey(1, sk.cy_compare_int) < other
 
@@ -177,6 +186,7 @@ BROKEN_DESCRIPTORS = [
     # Keys, their comparisons, hashing and pickling.
     case(keyed, EVERY_KIND, X, Y, X),
     case(keyed, T.array(I), [1], ["x"], expect=TypeError),
+    case(set_keys),
     case(sk.cy_make_vorn_key, T.rec_ref(1), expect=ValueError),
     case(key_against, 5, expect=TypeError),
     case(key_against, None, expect=TypeError),

@@ -296,6 +296,7 @@ _COMPARER_MESSAGE = "maximum recursion depth exceeded while comparing values"
     pytest.param(INT_LIST, linked([1, 2, 3, 4, 5]), linked([1, 2, 3, 4, 5]), 60,
                  {_COMPARER_MESSAGE, "maximum recursion depth exceeded in a recursive type"}, id="nested"),
     pytest.param(PERSON, {"name": "a", "age": 1}, {"name": "a", "age": 1}, 30, {_COMPARER_MESSAGE}, id="flat"),
+    pytest.param(T.set_(I), {1, 2}, {1, 2}, 30, {_COMPARER_MESSAGE}, id="set"),
 ])
 def test_keys_raise_recursion_error_where_the_comparer_does(t, x, y, headroom, messages):
     # The comparer is called through cmp_to_key keys, whose comparison makes the same
@@ -487,7 +488,9 @@ def _nested_structs(depth):
     (TRIP, {"type": "at", "value": 1}, {"type": "at", "value": 2}),
     # A recursive type's forwarder with a scalar behind it: its check counts too.
     (T.variant(at=T.recursive("X", I)), {"type": "at", "value": 1}, {"type": "at", "value": 2}),
-], ids=["int lists", "3 nested structs", "8 nested structs", "flat struct", "flat variant", "forwarded scalar"])
+    (T.set_(I), {2**40, 2**41}, {2**40, 2**42}),
+], ids=["int lists", "3 nested structs", "8 nested structs", "flat struct", "flat variant", "forwarded scalar",
+        "int sets"])
 def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack(shift, t, x, y):
     # Each level goes deeper into the C stack (next(map(...)) recurses natively): near
     # its end the comparer's own checks raise, and the image must not answer instead.
@@ -497,8 +500,13 @@ def test_keys_order_as_the_comparer_does_down_to_the_end_of_the_c_stack(shift, t
     key = cy_make_vorn_key(t)
     stale_value = copy.deepcopy(x)
     stale = key(stale_value)
-    stale_value["zz"] = 0  # changed and changed back: its image is out of date, so the
-    del stale_value["zz"]  # comparer orders it, on the same path
+    # Changed and changed back: its image is out of date, so the comparer orders it, on
+    # the same path.
+    if isinstance(stale_value, set):
+        stale_value.add(int(str(stale_value.pop())))  # an equal element, another object
+    else:
+        stale_value["zz"] = 0
+        del stale_value["zz"]
     kx, ky = key(x), key(y)  # made after the change, which from 3.12 ends every image made before it
     results = []
 

@@ -1,4 +1,4 @@
-"""Keys keep what they read from their values' dicts only while those dicts are
+"""Keys keep what they read from their values' dicts (or sets) only while those are
 unchanged. A random run of every kind of change (item stores and deletions, clears,
 updates, attribute stores on objects whose instance dicts serve as values, an instance
 dict replaced, values dropped and new ones made at reused addresses) interleaved with
@@ -110,6 +110,73 @@ def test_keys_order_as_the_comparer_does_through_any_change(rng):
             i, j = rng.randrange(len(values)), rng.randrange(len(values))
             expected = outcome(compare, keys[i].value, keys[j].value)
             assert outcome(_order, keys[i], keys[j]) == expected
+
+
+INT_SET = T.set_(I)
+BIG = 2**40  # ints made anew at every use: an equal int is another object
+
+
+def _set_change(rng, values, keys, key_class):
+    """One change, picked at random, to one of the sets (or to the list of them)."""
+    i = rng.randrange(len(values))
+    s = values[i]
+    choice = rng.randrange(8)
+    if isinstance(s, frozenset) or choice == 7:
+        values[i] = keys[i] = None  # dropped; a new one, likely at a reused address
+        values[i] = _int_set(rng)
+        keys[i] = key_class(values[i])
+    elif choice == 0:
+        s.add(rng.randint(-3, 3))
+    elif choice == 1 and s:
+        s.discard(rng.choice(sorted(s)))
+    elif choice == 2 and s:
+        # An element taken out and an equal one, another object, put back: the same
+        # values in another object, and maybe another slot.
+        e = rng.choice(sorted(s))
+        s.discard(e)
+        s.add(int(str(e)))
+    elif choice == 3:
+        s.update(rng.randint(-3, 3) + BIG for _ in range(rng.randint(1, 20)))  # the table grows
+    elif choice == 4:
+        saved = set(s)
+        s.clear()
+        if rng.random() < 0.8:
+            s.update(saved)
+    elif choice == 5:
+        s ^= {rng.randint(-3, 3), rng.randint(-3, 3)}
+    else:
+        keys[i] = key_class(s)
+
+
+def _int_set(rng):
+    elements = {rng.randint(-3, 3) + rng.choice([0, BIG]) for _ in range(rng.randint(0, 5))}
+    return frozenset(elements) if rng.random() < 0.2 else elements
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.randoms(use_true_random=False))
+def test_set_keys_order_as_the_comparer_does_through_any_change(rng):
+    compare = cy_compare_for(INT_SET)
+    key_class = cy_make_vorn_key(INT_SET)
+    values = [_int_set(rng) for _ in range(6)]
+    keys = [key_class(v) for v in values]
+    for _ in range(40):
+        _set_change(rng, values, keys, key_class)
+        for _ in range(4):
+            i, j = rng.randrange(len(values)), rng.randrange(len(values))
+            assert outcome(_order, keys[i], keys[j]) == outcome(compare, keys[i].value, keys[j].value)
+
+
+def test_a_set_key_tells_an_element_replaced_at_its_address():
+    # The freed element's block and its slot (the hashes agree modulo the table's size)
+    # are likely taken by the new one; the key's own reference keeps the old one alive.
+    key_class = cy_make_vorn_key(INT_SET)
+    s = {BIG + 1}
+    k, other = key_class(s), key_class({BIG + 5})
+    assert k < other
+    s.pop()
+    s.add(BIG + 9 + len(s))  # made after the pop
+    assert not k < other and k > other
 
 
 def test_keys_order_exactly_with_no_dict_watcher_left():

@@ -392,6 +392,48 @@ inline Py_ssize_t set_elements(PyObject* s, PyObject** out, Py_ssize_t capacity)
 #endif
 }
 
+// The slots of the exact set or frozenset `s`, for a reader that remembers where its
+// elements lay: `*mask` (the table's last slot) and the elements, borrowed, into `out`
+// with their slots into `slots` (room for `capacity`), in slot order. Their number, or
+// -1 when they do not fit or cannot be read in place on this build.
+inline Py_ssize_t set_elements_in_slots(PyObject* s, Py_ssize_t* mask, PyObject** out, Py_ssize_t* slots,
+                                        Py_ssize_t capacity) noexcept {
+#if defined(VORN_COMPAT_PRIVATE)
+    if (PySet_GET_SIZE(s) > capacity) return -1;
+    auto* set = reinterpret_cast<PySetObject*>(s);
+    *mask = set->mask;
+    Py_ssize_t n = 0;
+    for (Py_ssize_t i = 0; i <= set->mask; ++i) {
+        if (set->table[i].key && set->table[i].hash != -1) out[n] = set->table[i].key, slots[n++] = i;
+    }
+    return n;
+#else
+    (void)s, (void)mask, (void)out, (void)slots, (void)capacity;
+    return -1;
+#endif
+}
+
+// Whether the exact set or frozenset `s` holds the `n` elements that
+// set_elements_in_slots read, in the same slots of a table of the same `mask`: then it
+// holds those and no others (a removed element leaves the dummy in its slot).
+// `slots_and_elements` alternates a slot and the element read there. Where tables
+// are not read nothing was, and this is never asked.
+inline bool set_holds_in_slots(PyObject* s, Py_ssize_t mask, const uint64_t* slots_and_elements,
+                               Py_ssize_t n) noexcept {
+#if defined(VORN_COMPAT_PRIVATE)
+    auto* set = reinterpret_cast<PySetObject*>(s);
+    if (set->mask != mask || set->used != n) return false;
+    const setentry* table = set->table;
+    for (Py_ssize_t i = 0; i < n; ++i, slots_and_elements += 2) {
+        if (table[slots_and_elements[0]].key != reinterpret_cast<PyObject*>(slots_and_elements[1])) return false;
+    }
+    return true;
+#else
+    (void)s, (void)mask, (void)slots_and_elements, (void)n;
+    return false;
+#endif
+}
+
 // ---- Dict versions (3.11). ----
 
 // A tag of the exact dict `d` that changes with every change made to it, so that what

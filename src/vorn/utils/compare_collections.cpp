@@ -17,9 +17,6 @@ namespace {
 
 constexpr const char* kWhere = " while comparing values";
 
-// The most elements of an exact set read in place (and of ints sorted by value) when
-// two Sets are compared natively; larger sets are listed and sorted.
-constexpr Py_ssize_t kSetElementsInPlace = 16;
 // Up to this many elements a native sort is by insertion; more by the library's merge sort.
 constexpr Py_ssize_t kInsertionSortMost = 32;
 
@@ -66,8 +63,8 @@ inline void order_pair(int64_t& a, int64_t& b) noexcept {
     b = hi;
 }
 
-// The values of `n` exact ints within 64 bits, sorted into `out` (at most kSetElementsInPlace: up to
-// four by a sorting network, more by insertion); false when one is not such.
+}  // namespace
+
 bool sorted_int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexcept {
     for (Py_ssize_t i = 0; i < n; ++i) {
         PyObject* o = items[i];
@@ -106,6 +103,8 @@ bool sorted_int_values(PyObject* const* items, Py_ssize_t n, int64_t* out) noexc
     return true;
 }
 
+namespace {
+
 // list.sort(key=key_class) of our own list `values`: the second step of sorted().
 int sort_by_key(PyObject* values, PyObject* keys) noexcept {
     static PyObject* kwnames = nullptr;
@@ -117,9 +116,8 @@ int sort_by_key(PyObject* values, PyObject* keys) noexcept {
     return r ? 0 : -1;
 }
 
-// The leaf order by which a Set's elements may be sorted natively: the element
-// comparer's and the key class's comparer's, when both are the same scalar order of
-// ours and the key class still makes its keys with our own constructor.
+}  // namespace
+
 // Remembered for the last pair asked (Set comparisons ask at every call): the same
 // element comparer (the function at that address with that serial, whose kind never
 // changes) and the same key class (its version tag unchanged, so what it makes keys
@@ -142,6 +140,8 @@ Leaf native_set_order(PyObject* elem, PyObject* keys) noexcept {
     last_keys.remember(cls);
     return leaf;
 }
+
+namespace {
 
 int compare_set(NativeFunction* self, PyObject* x, PyObject* y, PyObject* ctx, PyObject** object) noexcept {
     Level<Comparing> level;

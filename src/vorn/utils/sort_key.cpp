@@ -9,6 +9,7 @@
 #include "vorn/utils/component_results.hpp"
 #include "vorn/utils/flat_key.hpp"
 #include "vorn/utils/key_image.hpp"
+#include "vorn/utils/set_key.hpp"
 
 #include <structmember.h>
 
@@ -243,12 +244,20 @@ PyObject* richcompare_by_comparer(PyObject* self, PyObject* other, int op) noexc
     return richcompare_by_comparer(self, other, op);
 }
 
+// Two keys of kSetCode compared by their sorted values, else by the comparer.
+[[gnu::noinline]] PyObject* richcompare_by_sets(PyObject* self, PyObject* other, int op) noexcept {
+    int sign;
+    if (image::compare_sets(as_key(self), as_key(other), &sign)) return truth(order_holds(op, sign));
+    return richcompare_by_comparer(self, other, op);
+}
+
 // Two keys of one kind other than kFlatCode, kImageCode, kListCode and kNoCode compared
 // by their codes where those decide, else by the comparer.
 [[gnu::noinline]] PyObject* richcompare_by_other_codes(PyObject* self, PyObject* other, int op) noexcept {
     const KeyCode& a = as_key(self)->code;
     const KeyCode& b = as_key(other)->code;
     if (a.kind == kFlatTreeCode) return richcompare_by_flat_walk(self, other, op);
+    if (a.kind == kSetCode) return richcompare_by_sets(self, other, op);
     int sign;
     if (compare_codes(a, b, &sign)) return truth(order_holds(op, sign));
     return richcompare_by_comparer(self, other, op);

@@ -16,6 +16,7 @@ enum CodeKind : uint8_t {
     kListCode,   // an Array value ordered in place by the element leaf held in `held`
     kFlatCode,   // a Struct or Variant value of scalars with codes (flat_key.hpp)
     kFlatTreeCode,  // such a value with some of them in nested values (flat_key.hpp)
+    kSetCode,       // a Set value of ints, its values sorted (set_key.hpp)
 };
 
 struct KeyCode {
@@ -23,7 +24,7 @@ struct KeyCode {
     uint8_t held;    // strings: characters held in `bits`; 0 for numbers; flat keys
                      // (kFlatCode, kFlatTreeCode): their depth (flat_key.hpp)
     uint8_t length;  // strings: the length, capped at held + 1; 0 for numbers;
-                     // flat keys: the fields
+                     // flat keys: the fields; kSetCode: the elements
     // kImageCode with the image in the key's block (kImageInKey): the image's first
     // bytes, from image_head over `bits` on into the room after the key's fields;
     // flat keys: the mask of their String fields.
@@ -31,7 +32,8 @@ struct KeyCode {
     uint64_t bits;   // unsigned order of `bits` is the comparer's order of the values
                      // (strings: of their first `held` characters, zero padded);
                      // kImageCode in an allocation of its own: the address of the
-                     // key's KeyImage (owned); flat keys: the stamp of the dicts read
+                     // key's KeyImage (owned); flat keys: the stamp of the dicts read;
+                     // kSetCode: the mask of the set's table
 };
 
 struct KeyImage;  // key_image.hpp
@@ -71,9 +73,10 @@ inline KeyImage* image_of(KeyObject* key) noexcept {
 PyObject* alloc_key_with_room(PyTypeObject* type, size_t room) noexcept;
 
 // A key of `type` holding `value` and `compare`, with the image of the value
-// (update_image) in its own block, made when the comparer is one that images
-// serve: a new reference, or null with an exception set. Null with `*served` false
-// when the key is better made the usual way.
+// (update_image), its flat words (flat_key.hpp) or its set's (set_key.hpp) in its own
+// block, made when the comparer is one that these serve: a new reference, or null
+// with an exception set. Null with `*served` false when the key is better made the
+// usual way.
 PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* compare, bool* served) noexcept;
 
 // Recomputes the code (or the image) of a key from its two fields (sort_key_code.cpp).

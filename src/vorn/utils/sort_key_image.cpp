@@ -8,6 +8,7 @@
 #include "vorn/utils/flat_key.hpp"
 #include "vorn/utils/key_code.hpp"
 #include "vorn/utils/key_image.hpp"
+#include "vorn/utils/set_key.hpp"
 #include "vorn/utils/sort_key.hpp"
 #include "vorn/utils/value_access.hpp"
 
@@ -363,6 +364,11 @@ void drop_image(KeyObject* key) noexcept {
         if (own_allocation) PyMem_Free(image);
     } else if (key->code.kind == kFlatCode || key->code.kind == kFlatTreeCode) {
         key->code = KeyCode{};
+    } else if (key->code.kind == kSetCode) {
+        const uint64_t* slots = set_slots(key);
+        const unsigned n = key->code.length;
+        key->code = KeyCode{};
+        for (unsigned i = 0; i < n; ++i) Py_DECREF(reinterpret_cast<PyObject*>(slots[2 * i + 1]));
     }
 }
 
@@ -390,6 +396,24 @@ void update_image(KeyObject* key) noexcept {
     key->code = KeyCode{kImageCode, 0, 0, {}, reinterpret_cast<uint64_t>(image)};
 }
 
+namespace {
+
+// A key of `type` holding `value` and `compare`, with the code and words `writer` read
+// (a FlatWriter or a SetKeyWriter) in its own block: a new reference, or null.
+template <class Writer>
+PyObject* key_with_words(PyTypeObject* type, PyObject* value, PyObject* compare, Writer& writer) noexcept {
+    PyObject* self = alloc_key_with_room(type, writer.bytes());
+    if (!self) return nullptr;
+    auto* key = reinterpret_cast<KeyObject*>(self);
+    key->value = Py_NewRef(value);
+    key->compare = Py_NewRef(compare);
+    writer.put(key);
+    PyObject_GC_Track(self);
+    return self;
+}
+
+}  // namespace
+
 PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* compare, bool* served) noexcept {
     // The image is written first, to size the key. Allocating the key may run the
     // collector, and so any code, which may change the value: the image holds the
@@ -398,16 +422,15 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
     *served = false;
     if (FlatWriter flat; flat.write(compare, value)) {
         *served = true;
-        PyObject* self = alloc_key_with_room(type, flat.bytes());
-        if (!self) return nullptr;
-        auto* key = reinterpret_cast<KeyObject*>(self);
-        key->value = Py_NewRef(value);
-        key->compare = Py_NewRef(compare);
-        flat.put(key);
-        PyObject_GC_Track(self);
-        return self;
+        return key_with_words(type, value, compare, flat);
     }
     const FunctionSpec* spec = spec_of(compare);
+    if (spec == &compare_set_spec.function) {
+        SetKeyWriter set;
+        if (!set.write(compare, value)) return nullptr;
+        *served = true;
+        return key_with_words(type, value, compare, set);
+    }
     if (spec != &compare_struct_spec.function && spec != &compare_variant_spec.function &&
         spec != &compare_recursive_spec.function)
         return nullptr;
