@@ -475,6 +475,15 @@ class LoudEqInt(int):
     ({"a": 1, "b": LoudEqInt(2), "c": 4}, {"a": 1, "b": 2, "c": 3}),
     ({"a": 1, 7: 2}, {"a": 1, "b": 2}),
     ({"a": 1, "b": 2}, {"a": 1, 7: 2}),
+    # y read beside x while their keys agree, then looked up.
+    ({"".join(["a", "b"]): 1, "c": 2}, {"ab": 1, "c": 2}),
+    ({"a": 1, "b": 2, "c": 3, "d": 4}, {"a": 1, "b": 2, "d": 4, "c": 3}),
+    ({"ab": 1, "cd": 2}, {"cd": 2, "ab": 1}),
+    ({"a": 1, "b": 2, "c": 3}, {"a": 1, "b": 2, "c": 4}),
+    ({"a": 1, "b": 2}, {"a": 1, "é": 2}),
+    ({"\x15": 1}, {"\u0115": 1}),  # the same first byte, in strs of two widths
+    ({"a": 1, "b": 2}, _deleted({"a": 1, "z": 0, "b": 2}, "z")),
+    ({"é": 1, "😀": 2}, {"".join(["é"]): 1, "".join(["😀", ""]): 2}),
 ])
 def test_dict_equality_read_in_place_agrees_with_the_stepped_walk(x, y):
     equal = cy_equal_for(T.dict_(S, I))

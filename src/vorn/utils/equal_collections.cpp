@@ -72,15 +72,22 @@ int unpack_entry(PyObject* entry, Ref* key, Ref* value) noexcept {
 // true with the truth in `*out`; false, having had no effect, when some entry needs
 // more (the stepped walk then starts over). Nothing here runs user code, so neither
 // dict can change while it reads them.
+// Two dicts made alike hold their keys in the same order: y is read beside x, and
+// while y's next key equals x's, that entry is the one y[key] finds (a dict's keys
+// are unique), with no lookup. From the first that differs on, y is looked up.
 bool all_entries_equal_inline(PyObject* x, PyObject* y, Leaf leaf, int* out) noexcept {
     if (leaf == Leaf::None || !compat::dict_has_only_str_keys(y)) return false;
-    compat::DictCursor xc(x);
+    compat::DictCursor xc(x), yc(y);
     if (!xc.ok()) return false;
-    PyObject *key = nullptr, *x_val = nullptr;
+    bool beside = yc.ok();
+    PyObject *key = nullptr, *x_val = nullptr, *y_key = nullptr, *y_val = nullptr;
     while (xc.next(&key, &x_val)) {
         if (!PyUnicode_CheckExact(key)) return false;
-        // An exact str among exact strs: no user code, and no error possible.
-        PyObject* y_val = PyDict_GetItemWithError(y, key);
+        if (!(beside && yc.next(&y_key, &y_val) && equal_strs(key, y_key))) {
+            beside = false;
+            // An exact str among exact strs: no user code, and no error possible.
+            y_val = PyDict_GetItemWithError(y, key);
+        }
         int equal = 0;
         if (y_val && !inline_equal(leaf, x_val, y_val, &equal)) return false;
         if (!equal) {

@@ -66,6 +66,16 @@ inline int compare_strs(PyObject* x, PyObject* y) noexcept {
     return (c > 0) - (c < 0);
 }
 
+// x == y of two exact strs, without a call.
+inline bool equal_strs(PyObject* x, PyObject* y) noexcept {
+    if (x == y) return true;
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(x);
+    const int kind = PyUnicode_KIND(x);
+    // A str is stored in the narrowest kind that holds its characters.
+    return n == PyUnicode_GET_LENGTH(y) && kind == PyUnicode_KIND(y) &&
+           std::memcmp(PyUnicode_DATA(x), PyUnicode_DATA(y), static_cast<size_t>(n) * kind) == 0;
+}
+
 // What a call of one of our leaf functions with `nargs` arguments does, when it is a
 // scalar order or an equality test that the walks may run inline on exact built-ins.
 enum class Leaf : uint8_t { None, OrderZero, OrderInt, OrderDouble, OrderString, PythonEqual, FloatEqual };
