@@ -1,7 +1,7 @@
 """The native shortcuts of the composite functions, each against what the general path
 would do: field slots and key images of exact dicts, exact dicts walked in C, Dict
-equality by one lookup, Sets of scalars sorted natively, and results of user
-components passed on through the native protocol."""
+equality by one lookup or none (read beside), Sets of scalars sorted natively, and
+results of user components passed on through the native protocol."""
 from __future__ import annotations
 
 import functools

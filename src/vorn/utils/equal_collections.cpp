@@ -71,10 +71,10 @@ int unpack_entry(PyObject* entry, Ref* key, Ref* value) noexcept {
 // key of `y` too, and the leaf compares every pair of values inline, read in place:
 // true with the truth in `*out`; false, having had no effect, when some entry needs
 // more (the stepped walk then starts over). Nothing here runs user code, so neither
-// dict can change while it reads them.
-// Two dicts made alike hold their keys in the same order: y is read beside x, and
-// while y's next key equals x's, that entry is the one y[key] finds (a dict's keys
-// are unique), with no lookup. From the first that differs on, y is looked up.
+// dict can change while it reads them. Two dicts made alike hold their keys in the
+// same order: y is read beside x, and while y's next key equals x's, that entry is the
+// one y[key] finds (a dict's keys are unique), with no lookup. From the first that
+// differs on, y is looked up.
 bool all_entries_equal_inline(PyObject* x, PyObject* y, Leaf leaf, int* out) noexcept {
     if (leaf == Leaf::None || !compat::dict_has_only_str_keys(y)) return false;
     compat::DictCursor xc(x), yc(y);
