@@ -168,8 +168,9 @@ def test_set_keys_order_as_the_comparer_does_through_any_change(rng):
 
 
 def test_a_set_key_tells_an_element_replaced_at_its_address():
-    # The freed element's block and its slot (the hashes agree modulo the table's size)
-    # are likely taken by the new one; the key's own reference keeps the old one alive.
+    # The new element takes the popped one's slot (their hashes agree modulo the table's
+    # size), and would likely take its block too were the popped one freed: the key
+    # holds its elements, so that it tells them apart.
     key_class = cy_make_vorn_key(INT_SET)
     s = {BIG + 1}
     k, other = key_class(s), key_class({BIG + 5})
