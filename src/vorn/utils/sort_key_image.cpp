@@ -398,8 +398,24 @@ void update_image(KeyObject* key) noexcept {
 
 namespace {
 
+// The writer of an image in the key's own block, from its code's image_head on, for
+// key_with_words: `room` bytes after the key's fields.
+struct ImageInKey {
+    ImageWriter& writer;
+    bool complete;
+    size_t room;
+
+    size_t bytes() const noexcept { return room; }
+    void put(KeyObject* key) noexcept {
+        // The code first: writing it writes image_head and bits too.
+        key->code = KeyCode{kImageCode, kImageInKey, 0, {}, 0};
+        writer.put(reinterpret_cast<KeyImage*>(key->code.image_head), complete);
+    }
+};
+
 // A key of `type` holding `value` and `compare`, with the code and words `writer` read
-// (a FlatWriter or a SetKeyWriter) in its own block: a new reference, or null.
+// (a FlatWriter, a SetKeyWriter or an ImageInKey) in its own block: a new reference,
+// or null.
 template <class Writer>
 PyObject* key_with_words(PyTypeObject* type, PyObject* value, PyObject* compare, Writer& writer) noexcept {
     PyObject* self = alloc_key_with_room(type, writer.bytes());
@@ -443,17 +459,8 @@ PyObject* new_key_with_image(PyTypeObject* type, PyObject* value, PyObject* comp
     const size_t bytes = writer.bytes(complete, head % alignof(Word));
     if (!bytes) return nullptr;
     *served = true;
-    PyObject* self = alloc_key_with_room(type, bytes > head_bytes ? bytes - head_bytes : 0);
-    if (!self) return nullptr;
-    auto* key = reinterpret_cast<KeyObject*>(self);
-    key->value = Py_NewRef(value);
-    key->compare = Py_NewRef(compare);
-    auto* image = reinterpret_cast<KeyImage*>(key->code.image_head);
-    // The code first: writing it writes image_head and bits too.
-    key->code = KeyCode{kImageCode, kImageInKey, 0, {}, 0};
-    writer.put(image, complete);
-    PyObject_GC_Track(self);
-    return self;
+    ImageInKey in_key{writer, complete, bytes > head_bytes ? bytes - head_bytes : 0};
+    return key_with_words(type, value, compare, in_key);
 }
 
 // The whole walk (key_image.hpp).
