@@ -49,6 +49,14 @@ def _record(rng):
     return None, fields
 
 
+def _cleared(rng, container):
+    """Empties a dict or set, and mostly fills it again with what it held."""
+    saved = container.copy()
+    container.clear()
+    if rng.random() < 0.8:
+        container.update(saved)
+
+
 def _change(rng, holders, values, keys, key_class):
     """One change, picked at random, to one of the values (or to the set of them)."""
     i = rng.randrange(len(values))
@@ -68,10 +76,7 @@ def _change(rng, holders, values, keys, key_class):
     elif choice == 3 and holder is not None:
         holder.__dict__ = {"name": "zz", "age": 0, "tag": _tag(rng)}  # the old dict is left as it was
     elif choice == 4:
-        saved = dict(d)
-        d.clear()
-        if rng.random() < 0.8:
-            d.update(saved)
+        _cleared(rng, d)
     elif choice == 5:
         d.pop(rng.choice(["name", "age", "tag"]), None)
     elif choice == 6:
@@ -95,21 +100,26 @@ def _order(kx, ky):
     return -1 if kx < ky else 1 if kx > ky else 0
 
 
+def _held_against_the_comparer(rng, t, keys, change):
+    """Forty rounds of change() and four comparisons of random keys, each held against
+    the comparer of `t` on their values, result for result and exception for exception."""
+    compare = cy_compare_for(t)
+    for _ in range(40):
+        change()
+        for _ in range(4):
+            i, j = rng.randrange(len(keys)), rng.randrange(len(keys))
+            assert outcome(_order, keys[i], keys[j]) == outcome(compare, keys[i].value, keys[j].value)
+
+
 @settings(max_examples=60, deadline=None)
 @given(st.randoms(use_true_random=False))
 def test_keys_order_as_the_comparer_does_through_any_change(rng):
-    compare = cy_compare_for(RECORD)
     key_class = cy_make_vorn_key(RECORD)
     pairs = [_record(rng) for _ in range(6)]
     holders = [h for h, _ in pairs]
     values = [v for _, v in pairs]
     keys = [key_class(v) for v in values]
-    for _ in range(40):
-        _change(rng, holders, values, keys, key_class)
-        for _ in range(4):
-            i, j = rng.randrange(len(values)), rng.randrange(len(values))
-            expected = outcome(compare, keys[i].value, keys[j].value)
-            assert outcome(_order, keys[i], keys[j]) == expected
+    _held_against_the_comparer(rng, RECORD, keys, lambda: _change(rng, holders, values, keys, key_class))
 
 
 INT_SET = T.set_(I)
@@ -138,10 +148,7 @@ def _set_change(rng, values, keys, key_class):
     elif choice == 3:
         s.update(rng.randint(-3, 3) + BIG for _ in range(rng.randint(1, 20)))  # the table grows
     elif choice == 4:
-        saved = set(s)
-        s.clear()
-        if rng.random() < 0.8:
-            s.update(saved)
+        _cleared(rng, s)
     elif choice == 5:
         s ^= {rng.randint(-3, 3), rng.randint(-3, 3)}
     else:
@@ -156,15 +163,10 @@ def _int_set(rng):
 @settings(max_examples=60, deadline=None)
 @given(st.randoms(use_true_random=False))
 def test_set_keys_order_as_the_comparer_does_through_any_change(rng):
-    compare = cy_compare_for(INT_SET)
     key_class = cy_make_vorn_key(INT_SET)
     values = [_int_set(rng) for _ in range(6)]
     keys = [key_class(v) for v in values]
-    for _ in range(40):
-        _set_change(rng, values, keys, key_class)
-        for _ in range(4):
-            i, j = rng.randrange(len(values)), rng.randrange(len(values))
-            assert outcome(_order, keys[i], keys[j]) == outcome(compare, keys[i].value, keys[j].value)
+    _held_against_the_comparer(rng, INT_SET, keys, lambda: _set_change(rng, values, keys, key_class))
 
 
 def test_a_set_key_tells_an_element_replaced_at_its_address():
