@@ -33,8 +33,11 @@ def strings(rng, n):
     return ["".join(rng.choices(letters, k=rng.randint(3, 12))) for _ in range(n)]
 
 
-def people(rng, n):
-    """{name, age} Structs; names repeat (n/20 of them), so ages often decide."""
+def people(rng, n, own_names=False):
+    """{name, age} Structs; names repeat (n/20 of them), so ages often decide. With
+    ``own_names``, each value has a name (a str) of its own."""
+    if own_names:
+        return [{"name": name, "age": rng.randint(0, 99)} for name in strings(rng, n)]
     names = strings(rng, n // 20 + 1)
     return [{"name": rng.choice(names), "age": rng.randint(0, 99)} for _ in range(n)]
 

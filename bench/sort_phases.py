@@ -1,18 +1,24 @@
 """Where a keyed sort's time goes, against the alternative a user would write:
-making the keys, sorting keys made beforehand, and the whole sorted() call; and the
-bytes each key takes (tracemalloc, as requested of the allocator).
+making the keys, sorting keys made beforehand, freeing sorted keys, and the whole
+sorted() call; and the bytes each key takes (tracemalloc, as requested of the
+allocator).
 
     .venv/bin/python bench/sort_phases.py [case ...]     (default: every case)
 
 Times are in ms (CPU time, best of five, interleaved, collector paused), ours / the
 alternative's; "sort" compares the comparisons alone, since both sides sort objects
-made beforehand. The keyless alternatives make nothing."""
+made beforehand. "make" frees the keys too, in the order they were made; "free"
+frees keys already sorted, as sorted() frees its keys once it has sorted them, when
+neighbours in the list lie anywhere in memory. The keyless alternatives make and
+free nothing."""
 from __future__ import annotations
 
+import gc
 import operator
 import pathlib
 import random
 import sys
+import time
 import tracemalloc
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
@@ -27,6 +33,10 @@ from vorn.utils._sortkit import cy_make_vorn_key  # noqa: E402
 def cases(rng):
     return {
         "structs": (sv.PERSON, lambda: sv.people(rng, 100_000), operator.itemgetter("name", "age")),
+        # The same, each value with a str of its own as its name: the tuples' strs are
+        # then not shared, and no longer in the cache when the tuples are compared.
+        "structs_own_names": (sv.PERSON, lambda: sv.people(rng, 100_000, own_names=True),
+                              operator.itemgetter("name", "age")),
         "structs5": (sv.FIVE_FIELDS, lambda: sv.five_field_structs(rng, 100_000),
                      operator.itemgetter(*sv.FIVE_FIELD_NAMES)),
         "lists": (T.array(T.integer()), lambda: sv.int_arrays(rng, 20_000), None),
@@ -47,10 +57,33 @@ def bytes_each(make_keys, n):
     return (held - sys.getsizeof(keys)) / n if keys is not None else 0.0
 
 
+def free_sorted(makes, repeat=5):
+    """Best CPU time of freeing, in sorted order, the objects each of ``makes`` returns,
+    made and sorted anew each round (interleaved, collector paused); 0 where one
+    makes nothing."""
+    best = dict.fromkeys(makes, float("inf"))
+    for _ in range(repeat):
+        for name, make in makes.items():
+            gc.collect()
+            gc.disable()
+            try:
+                made = make()
+                if made is None:
+                    best[name] = 0.0
+                    continue
+                made.sort()
+                start = time.process_time()
+                del made[:]
+                best[name] = min(best[name], time.process_time() - start)
+            finally:
+                gc.enable()
+    return best
+
+
 def main(names):
     table = cases(random.Random(11))
-    print(f"{'case':12} {'make (ms)':>16} {'sort (ms)':>16} {'whole (ms)':>16}   sort ratio  whole ratio"
-          f"  {'bytes a key':>14}")
+    print(f"{'case':18} {'make (ms)':>16} {'sort (ms)':>16} {'free (ms)':>16} {'whole (ms)':>16}"
+          f"   sort ratio  whole ratio  {'bytes a key':>14}")
     for name in names or table:
         t, make, alt = table[name]
         values = make()
@@ -65,12 +98,17 @@ def main(names):
             "whole": lambda: sorted(values, key=key),
             "whole alt": (lambda: sorted(values, key=alt)) if alt else (lambda: sorted(values)),
         })
+        times |= free_sorted({
+            "free": lambda: list(map(key, values)),
+            "free alt": (lambda: list(map(alt, values))) if alt else (lambda: None),
+        })
         ms = {k: v * 1e3 for k, v in times.items()}
         size = bytes_each(lambda: list(map(key, values)), len(values))
         alt_size = bytes_each((lambda: list(map(alt, values))) if alt else (lambda: None), len(values))
-        print(f"{name:12} {ms['make']:7.1f} /{ms['make alt']:7.1f} {ms['sort']:7.1f} /{ms['sort alt']:7.1f} "
-              f"{ms['whole']:7.1f} /{ms['whole alt']:7.1f}   {ms['sort alt'] / ms['sort']:10.2f} "
-              f"{ms['whole alt'] / ms['whole']:12.2f}  {size:5.0f} /{alt_size:5.0f}", flush=True)
+        print(f"{name:18} {ms['make']:7.1f} /{ms['make alt']:7.1f} {ms['sort']:7.1f} /{ms['sort alt']:7.1f} "
+              f"{ms['free']:7.1f} /{ms['free alt']:7.1f} {ms['whole']:7.1f} /{ms['whole alt']:7.1f}   "
+              f"{ms['sort alt'] / ms['sort']:10.2f} {ms['whole alt'] / ms['whole']:12.2f}  "
+              f"{size:5.0f} /{alt_size:5.0f}", flush=True)
 
 
 if __name__ == "__main__":
