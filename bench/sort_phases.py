@@ -88,23 +88,27 @@ def main(names):
         t, make, alt = table[name]
         values = make()
         key = cy_make_vorn_key(t)
-        keys = list(map(key, values))
-        alts = list(map(alt, values)) if alt else list(values)
+
+        def make_keys():
+            return list(map(key, values))
+
+        def make_alts():
+            return list(map(alt, values)) if alt else None
+
+        keys = make_keys()
+        alts = make_alts() if alt else list(values)
         times = race({
-            "make": lambda: list(map(key, values)),
-            "make alt": (lambda: list(map(alt, values))) if alt else (lambda: None),
+            "make": make_keys,
+            "make alt": make_alts,
             "sort": lambda: sorted(keys),
             "sort alt": lambda: sorted(alts),
             "whole": lambda: sorted(values, key=key),
             "whole alt": (lambda: sorted(values, key=alt)) if alt else (lambda: sorted(values)),
         })
-        times |= free_sorted({
-            "free": lambda: list(map(key, values)),
-            "free alt": (lambda: list(map(alt, values))) if alt else (lambda: None),
-        })
+        times |= free_sorted({"free": make_keys, "free alt": make_alts})
         ms = {k: v * 1e3 for k, v in times.items()}
-        size = bytes_each(lambda: list(map(key, values)), len(values))
-        alt_size = bytes_each((lambda: list(map(alt, values))) if alt else (lambda: None), len(values))
+        size = bytes_each(make_keys, len(values))
+        alt_size = bytes_each(make_alts, len(values))
         print(f"{name:18} {ms['make']:7.1f} /{ms['make alt']:7.1f} {ms['sort']:7.1f} /{ms['sort alt']:7.1f} "
               f"{ms['free']:7.1f} /{ms['free alt']:7.1f} {ms['whole']:7.1f} /{ms['whole alt']:7.1f}   "
               f"{ms['sort alt'] / ms['sort']:10.2f} {ms['whole alt'] / ms['whole']:12.2f}  "
